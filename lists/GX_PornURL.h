@@ -1,0 +1,41 @@
+// The list of adult-site patterns (gx_pu.dat): an address is adult when any pattern occurs in it
+// as a contiguous run of identical bytes (letter case significant).
+//
+// Loaded once on the main thread before the engine starts, then only read: IsPornURL runs on the
+// interception threads, several at once, without a lock. Do not load while lookups run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace gx {
+
+inline constexpr char kPornListFileName[] = "gx_pu.dat";
+inline constexpr int kPornURLSlots = 513;  // slot 0 unused: at most 512 patterns
+inline constexpr size_t kPornPatternMax = 128;
+
+// One slot of the pattern table: a short string of up to 128 characters.
+struct PornPattern {
+    uint8_t length = 0;
+    char chars[kPornPatternMax] = {};
+    std::string_view view() const { return {chars, length}; }
+};
+
+// The loaded patterns occupy slots 1 to PornURLCount, in file order.
+extern PornPattern PornURLs[kPornURLSlots];
+extern int PornURLCount;
+
+// Loads ProgramDir() + "gx_pu.dat". True when the whole file was read. A file of more than 512
+// records is refused (false, nothing loaded): the table has 512 slots.
+bool LoadPornURLList();
+bool LoadPornURLList(const std::string& path);
+
+// True when a loaded pattern occurs in the address. Uses a multi-pattern automaton.
+bool IsPornURL(std::string_view address);
+
+// The same answer by a plain scan of the table, pattern by pattern (reference for tests).
+bool IsPornURLByScan(std::string_view address);
+
+}  // namespace gx
