@@ -1,0 +1,7 @@
+#include "store/GX_ConfigReg.h"
+
+namespace gx {
+
+std::atomic<bool> PornFilterOn{false};
+
+}  // namespace gx
