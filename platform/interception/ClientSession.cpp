@@ -473,14 +473,14 @@ void ClientSession::StreamBody(size_t available) {
     const char* data = in_.data() + inStart_;
     size_t used = body_.Consume(data, available);
     if (body_.Failed()) {
-        Refuse(400);
+        RefuseCurrent(400);
         return;
     }
     if (phase_ == Phase::BodyToOrigin) {
         bodyOrigin_->SendBytes(data, used);
     } else if (phase_ == Phase::BodyCollect) {
         if (collected_.size() + used > proxy_.GetLimits().maxCollectedBody) {
-            Refuse(413);
+            RefuseCurrent(413);
             return;
         }
         collected_.append(data, used);
@@ -804,6 +804,28 @@ void ClientSession::Refuse(int status) {
     phase_ = Phase::Closing;
     Deliver(slot.get(), answer.data(), answer.size());
     FinishSlot(slot.get(), true);
+    UpdateDeadline();
+}
+
+// The request being read cannot go on: its own slot carries the refusal, unless a response
+// to it has begun already, and its origin connection is given up.
+void ClientSession::RefuseCurrent(int status) {
+    ResponseSlot* slot = current_.slot.get();
+    if (!slot || slot->complete) {
+        Refuse(status);
+        return;
+    }
+    phase_ = Phase::Closing;
+    if (auto origin = slot->origin.lock()) {
+        origin->Close();
+        OriginClosed(origin.get());
+    }
+    bodyOrigin_.reset();
+    if (!slot->started) {
+        std::string answer = ErrorResponse(status);
+        Deliver(slot, answer.data(), answer.size());
+    }
+    FinishSlot(slot, true);
     UpdateDeadline();
 }
 

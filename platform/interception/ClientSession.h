@@ -125,6 +125,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void DecideSniff();
     void StreamBody(size_t available);
     void Refuse(int status);
+    void RefuseCurrent(int status);
     void DrainInbox();
     void AnswerSlot(ResponseSlot* slot, const std::string& wire);
     std::shared_ptr<ResponseSlot> NewSlot(bool closeAfter);

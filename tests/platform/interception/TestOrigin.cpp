@@ -98,11 +98,15 @@ bool ReadChunkedBody(Reader& reader, std::string& body) {
         size_t size = std::strtoul(reader.buffer.c_str(), nullptr, 16);
         reader.buffer.erase(0, end);
         if (size == 0) {
-            if (!reader.ReadUntil("\r\n", end)) {
-                return false;
+            for (;;) {  // trailer lines up to the empty line
+                if (!reader.ReadUntil("\r\n", end)) {
+                    return false;
+                }
+                reader.buffer.erase(0, end);
+                if (end == 2) {
+                    return true;
+                }
             }
-            reader.buffer.erase(0, end);
-            return true;
         }
         if (!reader.ReadCount(size + 2)) {
             return false;
@@ -144,9 +148,6 @@ TestOrigin::~TestOrigin() {
     }
     for (auto& worker : workers) {
         worker.join();
-    }
-    for (int fd : clientFds_) {
-        ::close(fd);
     }
 }
 
@@ -214,6 +215,13 @@ std::vector<std::string> TestOrigin::Bodies() {
 }
 
 void TestOrigin::Serve(int fd) {
+    ServeConnection(fd);
+    std::lock_guard lock(mutex_);
+    std::erase(clientFds_, fd);
+    ::close(fd);
+}
+
+void TestOrigin::ServeConnection(int fd) {
     Reader reader(fd);
     if (!reader.Fill()) {
         return;

@@ -42,6 +42,7 @@ class TestOrigin {
   private:
     void AcceptLoop();
     void Serve(int fd);
+    void ServeConnection(int fd);
     void Record(const std::string& head, const std::string& body);
 
     int listenFd_ = -1;
