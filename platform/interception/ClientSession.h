@@ -6,8 +6,8 @@
 // response slot; slots are written to the client strictly in request order, whoever fills them
 // (an origin, the program, or the proxy refusing a request).
 //
-// All of a session's work, its origins' included, runs on one strand: no locks inside, except
-// for the inbox through which the program posts objects from any thread.
+// All of a session's work, its origins' included, runs on its worker thread: no locks inside,
+// except for the inbox through which the program posts objects from any thread.
 #pragma once
 
 #include <asio.hpp>
@@ -55,7 +55,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     ClientSession(Proxy& proxy, asio::ip::tcp::socket socket, std::optional<FixedOrigin> fixed);
     ~ClientSession();
 
-    // Runs on the session's strand: finds the owner process, reads the rules, announces the
+    // Runs on the session's thread: finds the owner process, reads the rules, announces the
     // connection to the program and starts reading.
     void Start();
     ENDPOINT_ID Id() const { return id_; }
@@ -71,7 +71,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     // Closes everything without telling the program (the proxy is stopping; no worker runs).
     void Abort();
 
-    // From the session's origins, on the strand.
+    // From the session's origins, on its thread.
     void Deliver(ResponseSlot* slot, const char* data, size_t n);
     bool CanTakeMore(const ResponseSlot* slot) const;
     void FinishSlot(ResponseSlot* slot, bool closeAfter);

@@ -165,11 +165,20 @@ NF_STATUS nf_init(const char* driverName, NF_EventHandler* handler) {
             return NF_STATUS_FAIL;
         }
     }
-    auto proxy = std::make_shared<Proxy>(gEvents, gRules, GetLimits());
-    if (!proxy->Start(endpoint)) {
+    try {
+        auto proxy = std::make_shared<Proxy>(gEvents, gRules, GetLimits());
+        try {
+            if (!proxy->Start(endpoint)) {
+                return NF_STATUS_FAIL;
+            }
+        } catch (const std::exception&) {
+            proxy->Stop();  // no thread could be started: undo what was
+            return NF_STATUS_FAIL;
+        }
+        gProxy.store(proxy);
+    } catch (const std::exception&) {
         return NF_STATUS_FAIL;
     }
-    gProxy.store(proxy);
     return NF_STATUS_SUCCESS;
 }
 

@@ -82,7 +82,8 @@ void OriginConnection::Connect() {
     asio::error_code error;
     asio::ip::address address = asio::ip::make_address(host_, error);
     if (!error) {
-        // A literal address needs no lookup; still answer on the strand, never inside the caller.
+        // A literal address needs no lookup; still answer from the event loop, never inside the
+        // caller.
         auto results = asio::ip::tcp::resolver::results_type::create(
             asio::ip::tcp::endpoint(address, port_), host_, std::to_string(port_));
         asio::post(session_.Executor(),

@@ -21,10 +21,16 @@ Proxy::~Proxy() {
 }
 
 bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint) {
-    io_ = std::make_unique<asio::io_context>();
+    unsigned count = std::max(2U, std::thread::hardware_concurrency());
     try {
+        for (unsigned i = 0; i < count; ++i) {
+            contexts_.push_back(std::make_unique<asio::io_context>(1));
+            // Creates the context's reactor now: later, with descriptors short, it could not be.
+            asio::ip::tcp::socket warmUp(*contexts_.back());
+        }
+        asio::io_context& first = *contexts_.front();
         auto listener = std::make_unique<Listener>(Listener{
-            asio::ip::tcp::acceptor(*io_), ListenerKind::Explicit, asio::steady_timer(*io_)});
+            asio::ip::tcp::acceptor(first), ListenerKind::Explicit, asio::steady_timer(first)});
         listener->acceptor.open(explicitEndpoint.protocol());
         listener->acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
         listener->acceptor.bind(explicitEndpoint);
@@ -32,30 +38,33 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint) {
         explicitPort_ = listener->acceptor.local_endpoint().port();
         listenEndpoints_.push_back(listener->acceptor.local_endpoint());
         listeners_.push_back(std::move(listener));
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         listeners_.clear();
-        io_.reset();
+        contexts_.clear();
+        listenEndpoints_.clear();
         return false;
     }
     for (auto& listener : listeners_) {
         Accept(*listener);
     }
-    unsigned count = std::max(2U, std::thread::hardware_concurrency());
+    for (auto& context : contexts_) {
+        guards_.push_back(asio::make_work_guard(*context));
+    }
     workerIds_.resize(count);
     for (unsigned i = 0; i < count; ++i) {
-        workers_.emplace_back([this] { RunWorker(); });
+        workers_.emplace_back([this, context = contexts_[i].get()] { RunWorker(*context); });
         workerIds_[i] = workers_.back().get_id();
     }
     return true;
 }
 
-void Proxy::RunWorker() {
+void Proxy::RunWorker(asio::io_context& context) {
     if (events_.threadStart) {
         events_.threadStart();
     }
     for (;;) {
         try {
-            io_->run();
+            context.run();
             break;
         } catch (const std::exception&) {
             // A handler failed (allocation, for one); the connection it served is dropped by
@@ -73,15 +82,18 @@ bool Proxy::OnWorkerThread() const {
 }
 
 void Proxy::Stop() {
-    if (!io_) {
+    if (contexts_.empty()) {
         return;
     }
-    io_->stop();
+    for (auto& context : contexts_) {
+        context->stop();
+    }
     for (auto& worker : workers_) {
         worker.join();
     }
     workers_.clear();
     workerIds_.clear();
+    guards_.clear();
     std::unordered_map<ENDPOINT_ID, std::shared_ptr<ClientSession>> live;
     {
         std::lock_guard lock(registryMutex_);
@@ -91,35 +103,67 @@ void Proxy::Stop() {
         entry.second->Abort();
     }
     live.clear();
-    // Destroying the context destroys every pending handler and with them the last sessions.
+    // Destroying the contexts destroys every pending handler and with them the last sessions.
     listeners_.clear();
-    io_.reset();
+    contexts_.clear();
     listenEndpoints_.clear();
     explicitPort_ = 0;
 }
 
 void Proxy::Accept(Listener& listener) {
+    asio::io_context& target = *contexts_[nextContext_++ % contexts_.size()];
     listener.acceptor.async_accept(
-        asio::make_strand(*io_),
-        [this, &listener](const asio::error_code& error, asio::ip::tcp::socket socket) {
+        target, [this, &listener](const asio::error_code& error, asio::ip::tcp::socket socket) {
             if (error == asio::error::operation_aborted || !listener.acceptor.is_open()) {
                 return;
             }
             if (error) {
-                // Out of file descriptors, most likely: the waiting connections stay in the
-                // backlog until some close; serving the open ones goes on meanwhile.
-                listener.retry.expires_after(kAcceptRetry);
-                listener.retry.async_wait([this, &listener](const asio::error_code& waitError) {
-                    if (!waitError) {
-                        Accept(listener);
-                    }
-                });
+                RetryAccept(listener);
                 return;
             }
-            auto session = std::make_shared<ClientSession>(*this, std::move(socket), std::nullopt);
-            asio::dispatch(session->Executor(), [session] { session->Start(); });
+            try {
+                StartSession(std::move(socket));
+            } catch (const std::exception&) {
+                // The connection is dropped; accepting goes on.
+            }
             Accept(listener);
         });
+}
+
+// Out of file descriptors, most likely: the waiting connections stay in the backlog and serving
+// the open ones goes on. The listener has signalled its waiting connections already and will
+// not again, so the backlog is taken by direct non-blocking accepts until it is empty.
+void Proxy::RetryAccept(Listener& listener) {
+    listener.retry.expires_after(kAcceptRetry);
+    listener.retry.async_wait([this, &listener](const asio::error_code& waitError) {
+        if (waitError || !listener.acceptor.is_open()) {
+            return;
+        }
+        try {
+            asio::error_code error;
+            listener.acceptor.non_blocking(true, error);
+            for (;;) {
+                asio::io_context& target = *contexts_[nextContext_++ % contexts_.size()];
+                asio::ip::tcp::socket socket = listener.acceptor.accept(target, error);
+                if (error == asio::error::would_block || error == asio::error::try_again) {
+                    Accept(listener);
+                    return;
+                }
+                if (error) {
+                    RetryAccept(listener);
+                    return;
+                }
+                StartSession(std::move(socket));
+            }
+        } catch (const std::exception&) {
+            RetryAccept(listener);  // no memory for a new session: try again shortly
+        }
+    });
+}
+
+void Proxy::StartSession(asio::ip::tcp::socket socket) {
+    auto session = std::make_shared<ClientSession>(*this, std::move(socket), std::nullopt);
+    asio::post(session->Executor(), [session] { session->Start(); });
 }
 
 ENDPOINT_ID Proxy::Register(const std::shared_ptr<ClientSession>& session) {

@@ -1,5 +1,7 @@
-// The interception proxy: one Asio io_context served by a pool of worker threads, its listeners
-// and the registry of live client connections by identifier.
+// The interception proxy: one Asio io_context per worker thread (at least two, one per core),
+// its listeners and the registry of live client connections by identifier. Each accepted
+// connection is given to the next worker in turn and stays on it, so a connection's handlers
+// never run concurrently and no thread wakes another to carry on its work.
 //
 // A listener hands each accepted connection to a ClientSession together with what the listener
 // knows of it: an explicit-proxy connection names its origins request by request, a transparent
@@ -60,7 +62,9 @@ class Proxy {
         asio::steady_timer retry;
     };
     void Accept(Listener& listener);
-    void RunWorker();
+    void RetryAccept(Listener& listener);
+    void StartSession(asio::ip::tcp::socket socket);
+    void RunWorker(asio::io_context& context);
 
     PFEvents events_;
     RuleList& rules_;
@@ -72,7 +76,10 @@ class Proxy {
     // (a request the program holds).
     std::unordered_map<ENDPOINT_ID, std::shared_ptr<ClientSession>> sessions_;
 
-    std::unique_ptr<asio::io_context> io_;
+    using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
+    std::vector<std::unique_ptr<asio::io_context>> contexts_;
+    std::vector<WorkGuard> guards_;
+    size_t nextContext_ = 0;
     std::vector<std::unique_ptr<Listener>> listeners_;
     std::vector<asio::ip::tcp::endpoint> listenEndpoints_;
     std::vector<std::thread> workers_;
