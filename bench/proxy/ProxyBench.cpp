@@ -2,7 +2,8 @@
 // straight to the origin in the same run. The proxy runs with a program that attaches the
 // filters to every connection and passes every request (slot 9 is called for each one).
 //
-// Environment: GX_BENCH_SECONDS (per wrk run, default 4).
+// Environment: GX_BENCH_SECONDS (per wrk run, default 4); GX_BENCH_SCENARIOS, a comma list of
+// keep-alive, new-connection, large (default all).
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -116,24 +117,35 @@ int main() {
         std::printf("proxy: FAILED: the interception library did not start\n");
         return 1;
     }
+    std::string scenarios = "keep-alive,new-connection,large";
+    if (const char* configured = std::getenv("GX_BENCH_SCENARIOS")) {
+        scenarios = configured;
+    }
+    auto wanted = [&](const char* name) { return scenarios.find(name) != std::string::npos; };
     std::printf("interception proxy against a loopback origin, wrk %d s per run\n", seconds);
     bool ok = true;
 
     WrkLoad keepAlive;
     keepAlive.seconds = seconds;
-    ok &= Report("1 KiB, 50 keep-alive connections",
-                 CompareWithDirect(keepAlive, origin.Port(), proxyPort), false, 0.5, 2.0);
+    if (wanted("keep-alive")) {
+        ok &= Report("1 KiB, 50 keep-alive connections",
+                     CompareWithDirect(keepAlive, origin.Port(), proxyPort), false, 0.5, 2.0);
+    }
 
     WrkLoad perRequest = keepAlive;
     perRequest.newConnectionPerRequest = true;
-    ok &= Report("1 KiB, new connection per request",
-                 CompareWithDirect(perRequest, origin.Port(), proxyPort), false, 0.3);
+    if (wanted("new-connection")) {
+        ok &= Report("1 KiB, new connection per request",
+                     CompareWithDirect(perRequest, origin.Port(), proxyPort), false, 0.3);
+    }
 
     WrkLoad large = keepAlive;
     large.path = "/1m";
     large.connections = 10;
-    ok &= Report("1 MiB file, 10 connections", CompareWithDirect(large, origin.Port(), proxyPort),
-                 true, 0.8);
+    if (wanted("large")) {
+        ok &= Report("1 MiB file, 10 connections",
+                     CompareWithDirect(large, origin.Port(), proxyPort), true, 0.8);
+    }
 
     StopProxy();
     return ok ? 0 : 1;

@@ -106,7 +106,8 @@ void ClientSession::Start() {
     client_.set_option(asio::ip::tcp::no_delay(true), error);
 
     ConnectionFacts facts;
-    facts.processId = proxy_.Processes().FindClientProcess(ToStorage(peer), ToStorage(local));
+    owner_ = proxy_.Processes().FindClientProcess(ToStorage(peer), ToStorage(local));
+    facts.processId = owner_.pid;
     facts.family = peer.address().is_v4() ? uint16_t{NF_AF_INET} : uint16_t{AF_INET6};
     FillAddressBytes(peer.address(), facts.localAddress);
     facts.localPort = peer.port();
@@ -722,6 +723,12 @@ void ClientSession::Deliver(ResponseSlot* slot, const char* data, size_t n) {
     }
     slot->started = true;
     if (!slots_.empty() && slots_.front().get() == slot) {
+        if (slot->closeAfter && owner_.pid != 0) {
+            // The client closes its end once it has read this last response and may open its
+            // next connection at once, before this one is closed here: its descriptor is
+            // about to be free.
+            ReleaseOwner();
+        }
         toClient_.Append(data, n);
         FlushClient();
     } else {
@@ -829,6 +836,11 @@ void ClientSession::RefuseCurrent(int status) {
     UpdateDeadline();
 }
 
+void ClientSession::ReleaseOwner() {
+    proxy_.Processes().ConnectionEnded(owner_);
+    owner_ = SocketOwner{};
+}
+
 void ClientSession::MaybeClose() {
     if (closed_ || !toClient_.Empty()) {
         return;
@@ -859,6 +871,7 @@ void ClientSession::Close() {
     }
     parkedOrigin_.reset();
     slots_.clear();
+    ReleaseOwner();
     proxy_.Unregister(id_);
     if (announced_ && events_.tcpClosed) {
         NF_TCP_CONN_INFO info{};

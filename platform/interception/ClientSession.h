@@ -25,6 +25,7 @@
 #include "platform/interception/BodyScanner.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
+#include "platform/interception/ProcessFinder.h"
 
 namespace gx::interception {
 
@@ -133,6 +134,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void AdvanceSlots();
     void FlushClient();
     void MaybeClose();
+    void ReleaseOwner();
     void Close();
     bool ResumeInput();
 
@@ -146,6 +148,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     asio::any_io_executor executor_;
     std::optional<FixedOrigin> fixed_;
     ENDPOINT_ID id_ = 0;
+    SocketOwner owner_;       // the client's process and descriptor
     bool announced_ = false;  // the program was told of the connection (slot 3)
     bool filtered_ = false;
     std::atomic<bool> httpFilter_{false};

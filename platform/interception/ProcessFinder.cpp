@@ -6,6 +6,7 @@
 #include <linux/sock_diag.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,45 +27,65 @@ void FillDiagAddress(const sockaddr_storage& address, __be16& port, __be32* word
     }
 }
 
-class FdCloser {
-  public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
+// Is the socket at /proc/PID/fd/FD? One look.
+bool DescriptorIs(const SocketOwner& owner, const char* wanted, size_t wantedLength) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%u/fd/%d", owner.pid, owner.fd);
+    char link[64];
+    ssize_t n = ::readlink(path, link, sizeof link);
+    return n == static_cast<ssize_t>(wantedLength) && std::memcmp(link, wanted, wantedLength) == 0;
+}
 
-  private:
-    int fd_;
-};
-
-// Does /proc/PID/fd hold the socket? Reads the links one by one and stops at the first hit.
-bool ProcessHoldsSocket(uint32_t pid, const char* wanted, size_t wantedLength) {
+// The descriptor of /proc/PID/fd holding the socket, or -1. Stops at the first hit and does not
+// look at the descriptors for which skip(fd) holds.
+template <typename Skip>
+int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength, Skip skip) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%u/fd", pid);
     DIR* dir = ::opendir(path);
     if (!dir) {
-        return false;
+        return -1;
     }
     int dirFd = ::dirfd(dir);
-    bool found = false;
+    int found = -1;
     char link[64];
     while (dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.') {
             continue;
         }
+        int fd = std::atoi(entry->d_name);
+        if (skip(fd)) {
+            continue;
+        }
         ssize_t n = ::readlinkat(dirFd, entry->d_name, link, sizeof link);
         if (n == static_cast<ssize_t>(wantedLength) &&
             std::memcmp(link, wanted, wantedLength) == 0) {
-            found = true;
+            found = fd;
             break;
         }
     }
     ::closedir(dir);
     return found;
+}
+
+int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength) {
+    return FindDescriptor(pid, wanted, wantedLength, [](int) { return false; });
+}
+
+// One netlink socket per thread, opened on first use and kept.
+int DiagSocket() {
+    thread_local struct Holder {
+        int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        ~Holder() {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    } holder;
+    if (holder.fd < 0) {
+        holder.fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    }
+    return holder.fd;
 }
 
 bool IsNumber(const char* text) {
@@ -82,11 +103,10 @@ bool IsNumber(const char* text) {
 }  // namespace
 
 uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& to) {
-    int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    int fd = DiagSocket();
     if (fd < 0) {
         return 0;
     }
-    FdCloser closer(fd);
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -126,59 +146,115 @@ uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& t
     return 0;
 }
 
-uint32_t ProcessFinder::FindClientProcess(const sockaddr_storage& client,
-                                          const sockaddr_storage& server) {
+SocketOwner ProcessFinder::FindClientProcess(const sockaddr_storage& client,
+                                             const sockaddr_storage& server) {
     uint64_t inode = FindSocketInode(client, server);
-    return inode ? FindOwner(inode) : 0;
+    return inode ? FindOwner(inode) : SocketOwner{};
 }
 
-uint32_t ProcessFinder::FindOwner(uint64_t inode) {
+void ProcessFinder::ConnectionEnded(const SocketOwner& owner) {
+    if (owner.pid == 0 || owner.fd < 0) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    live_.erase(Key(owner));
+    if (freed_.size() >= kFreed) {
+        freed_.erase(freed_.begin());
+    }
+    freed_.push_back(owner);
+}
+
+SocketOwner ProcessFinder::FindOwner(uint64_t inode) {
     char wanted[40];
     int length = std::snprintf(wanted, sizeof wanted, "socket:[%llu]",
                                static_cast<unsigned long long>(inode));
+    auto wantedLength = static_cast<size_t>(length);
     uint32_t candidates[kRecent];
+    std::vector<SocketOwner> freed;
     {
         std::lock_guard lock(mutex_);
         std::memcpy(candidates, recent_, sizeof candidates);
+        freed = freed_;
     }
+    // Lowest first: a new socket takes the lowest free descriptor number.
+    std::sort(freed.begin(), freed.end(),
+              [](const SocketOwner& a, const SocketOwner& b) { return a.fd < b.fd; });
+    if (freed.size() > kFreedTries) {
+        freed.resize(
+            kFreedTries);  // the lowest few; most others are not closed by their clients yet
+    }
+    for (const SocketOwner& owner : freed) {
+        if (DescriptorIs(owner, wanted, wantedLength)) {
+            Remember(owner);
+            return owner;
+        }
+    }
+    // The descriptors of the process's other open connections cannot be the new one, nor those
+    // just tried.
     for (uint32_t pid : candidates) {
-        if (pid != 0 && ProcessHoldsSocket(pid, wanted, static_cast<size_t>(length))) {
-            Remember(pid);
-            return pid;
+        if (pid == 0) {
+            continue;
+        }
+        auto knownOrTried = [&](int fd) {
+            for (const SocketOwner& owner : freed) {
+                if (owner.pid == pid && owner.fd == fd) {
+                    return true;
+                }
+            }
+            std::lock_guard lock(mutex_);
+            return live_.contains(Key({pid, fd}));
+        };
+        if (int fd = FindDescriptor(pid, wanted, wantedLength, knownOrTried); fd >= 0) {
+            Remember({pid, fd});
+            return {pid, fd};
+        }
+    }
+    // A client may have closed a connection before its end was seen here.
+    for (uint32_t pid : candidates) {
+        if (pid == 0) {
+            continue;
+        }
+        if (int fd = FindDescriptor(pid, wanted, wantedLength); fd >= 0) {
+            Remember({pid, fd});
+            return {pid, fd};
         }
     }
     // Only thread groups are listed in /proc, so the owner found is a process, never a thread.
     DIR* proc = ::opendir("/proc");
     if (!proc) {
-        return 0;
+        return {};
     }
-    uint32_t owner = 0;
+    SocketOwner owner;
     while (dirent* entry = ::readdir(proc)) {
         if (!IsNumber(entry->d_name)) {
             continue;
         }
         auto pid = static_cast<uint32_t>(std::strtoul(entry->d_name, nullptr, 10));
-        bool seenAlready = false;
-        for (uint32_t candidate : candidates) {
-            seenAlready = seenAlready || candidate == pid;
+        if (std::find(std::begin(candidates), std::end(candidates), pid) != std::end(candidates)) {
+            continue;
         }
-        if (!seenAlready && ProcessHoldsSocket(pid, wanted, static_cast<size_t>(length))) {
-            owner = pid;
+        if (int fd = FindDescriptor(pid, wanted, wantedLength); fd >= 0) {
+            owner = {pid, fd};
             break;
         }
     }
     ::closedir(proc);
-    if (owner != 0) {
+    if (owner.pid != 0) {
         Remember(owner);
     }
     return owner;
 }
 
-void ProcessFinder::Remember(uint32_t pid) {
+// The descriptor is in use again, and its process is the most recent owner.
+void ProcessFinder::Remember(const SocketOwner& owner) {
     std::lock_guard lock(mutex_);
+    live_.insert(Key(owner));
+    std::erase_if(freed_, [&](const SocketOwner& entry) {
+        return entry.pid == owner.pid && entry.fd == owner.fd;
+    });
     size_t at = kRecent - 1;
     for (size_t i = 0; i < kRecent; ++i) {
-        if (recent_[i] == pid) {
+        if (recent_[i] == owner.pid) {
             at = i;
             break;
         }
@@ -186,7 +262,7 @@ void ProcessFinder::Remember(uint32_t pid) {
     for (size_t i = at; i > 0; --i) {
         recent_[i] = recent_[i - 1];
     }
-    recent_[0] = pid;
+    recent_[0] = owner.pid;
 }
 
 bool ProcessName(uint32_t pid, char* buf, size_t len) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <unordered_set>
+#include <vector>
 
 namespace gx::interception {
 
@@ -13,21 +15,41 @@ namespace gx::interception {
 // (netlink sock_diag); 0 when there is none.
 uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& to);
 
-// Finds the process (thread group) holding a socket inode. A browser opens nearly all of its
-// connections from one process, so the owners of recent connections are searched first and all
-// of /proc only on a miss. Safe to call from several threads.
+// Where a client socket was found: its process (thread group) and descriptor number.
+struct SocketOwner {
+    uint32_t pid = 0;
+    int fd = -1;
+};
+
+// Finds the process (thread group) holding a socket inode. This runs for every connection, so
+// it is made cheap under a flood of short connections:
+// - a program that closes a connection and opens the next one gets the lowest free descriptor
+//   number, so the lowest few descriptors of connections that ended are tried first, one look
+//   each;
+// - a browser opens nearly all of its connections from one process, so the owners of recent
+//   connections are searched next, first without the descriptors of their open connections;
+// - all of /proc only on a miss. Safe to call from several threads.
 class ProcessFinder {
   public:
-    // 0 when no process of ours can be seen holding it (ended, or another user's).
-    uint32_t FindOwner(uint64_t inode);
+    // pid 0 when no process of ours can be seen holding it (ended, or another user's).
+    SocketOwner FindOwner(uint64_t inode);
     // The owner of the client end of an accepted connection: client = the peer's address.
-    uint32_t FindClientProcess(const sockaddr_storage& client, const sockaddr_storage& server);
+    SocketOwner FindClientProcess(const sockaddr_storage& client, const sockaddr_storage& server);
+    // The connection found at this owner has ended: its descriptor is likely to come back.
+    void ConnectionEnded(const SocketOwner& owner);
 
   private:
     static constexpr size_t kRecent = 8;
+    static constexpr size_t kFreed = 32;
+    static constexpr size_t kFreedTries = 4;
     std::mutex mutex_;
     uint32_t recent_[kRecent] = {};  // most recent first
-    void Remember(uint32_t pid);
+    static uint64_t Key(const SocketOwner& owner) {
+        return (uint64_t{owner.pid} << 32) | static_cast<uint32_t>(owner.fd);
+    }
+    std::unordered_set<uint64_t> live_;  // descriptors of the connections open now
+    std::vector<SocketOwner> freed_;     // descriptors of ended connections, oldest first
+    void Remember(const SocketOwner& owner);
 };
 
 // Writes the full path of the process's executable into buf (the command name when the path
