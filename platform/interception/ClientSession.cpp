@@ -30,6 +30,7 @@ class CallbackScope {
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kMaxOriginsPerClient = 32;
+constexpr size_t kMaxOwedResponses = 64;  // pipelined requests read ahead of their responses
 constexpr char kConnectEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
 
 void FillSockaddr(const asio::ip::tcp::endpoint& endpoint, uint8_t* out, size_t size) {
@@ -247,6 +248,10 @@ void ClientSession::ProcessInput() {
         size_t available = inEnd_ - inStart_;
         switch (phase_) {
             case Phase::Head:
+                if (slots_.size() >= kMaxOwedResponses) {
+                    pausedForResponses_ = true;  // resumed by AdvanceSlots
+                    return;
+                }
                 if (!TakeHead()) {
                     if (phase_ == Phase::Head) {
                         ReadClient();
@@ -693,6 +698,12 @@ void ClientSession::OriginClosed(OriginConnection* origin) {
             break;
         }
     }
+    if (phase_ == Phase::AwaitUpgrade && current_.slot &&
+        current_.slot->origin.lock().get() == origin) {
+        phase_ = current_.head.closeAfter ? Phase::Closing : Phase::Head;  // upgrade declined
+        ProcessInput();
+        return;
+    }
     if (phase_ == Phase::AwaitOrigin && parkedOrigin_.get() == origin) {
         auto bytes = std::move(parked_);
         parkedOrigin_.reset();
@@ -772,6 +783,10 @@ void ClientSession::AdvanceSlots() {
     }
     FlushClient();
     MaybeClose();
+    if (pausedForResponses_ && slots_.size() < kMaxOwedResponses && !closed_) {
+        pausedForResponses_ = false;
+        asio::post(executor_, [self = shared_from_this()] { self->ProcessInput(); });
+    }
 }
 
 void ClientSession::FlushClient() {
@@ -798,9 +813,7 @@ void ClientSession::FlushClient() {
                                   origin->ResumeReading();
                               }
                           }
-                          if (self->phase_ == Phase::Tunnel || self->phase_ == Phase::Closing) {
-                              self->UpdateDeadline();
-                          }
+                          self->UpdateDeadline();
                           self->MaybeClose();
                       });
 }
@@ -889,8 +902,8 @@ void ClientSession::UpdateDeadline() {
         case Phase::Head:
             if (headStarted_ || inEnd_ > inStart_) {
                 SetDeadline(headStarted_ ? headDeadline_ : now + limits.headerTimeout);
-            } else if (slots_.empty()) {
-                SetDeadline(now + limits.idleTimeout);
+            } else if (slots_.empty() || !toClient_.Empty()) {
+                SetDeadline(now + limits.idleTimeout);  // idle, or a client that stopped reading
             } else {
                 SetDeadline(Clock::time_point::max());  // the origins time their responses
             }

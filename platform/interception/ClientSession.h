@@ -179,6 +179,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     std::deque<std::shared_ptr<ResponseSlot>> slots_;
     OutQueue toClient_;
     bool closeAfterFlush_ = false;
+    bool pausedForResponses_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;
 
     std::mutex inboxMutex_;

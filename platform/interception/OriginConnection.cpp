@@ -187,7 +187,17 @@ void OriginConnection::ReadMore() {
         return;
     }
     if (slot_ && !session_.CanTakeMore(slot_.get())) {
-        return;  // resumed when the client has taken what is waiting
+        // Resumed when the client has taken what is waiting; the server is not late meanwhile
+        // (a client that stopped reading is timed out by its session).
+        SetDeadline(Clock::time_point::max());
+        paused_ = true;
+        return;
+    }
+    if (paused_) {
+        paused_ = false;
+        if (reading_state_ == Reading::Head || reading_state_ == Reading::Body) {
+            SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+        }
     }
     reading_ = true;
     socket_.async_read_some(

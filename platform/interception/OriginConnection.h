@@ -67,6 +67,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool connected_ = false;
     bool closed_ = false;
     bool reading_ = false;
+    bool paused_ = false;     // reading stopped until the client takes what is waiting
     bool consuming_ = false;  // the read buffer is being handed on: no new read into it yet
     bool forTunnel_ = false;
     bool shutdownAfterFlush_ = false;

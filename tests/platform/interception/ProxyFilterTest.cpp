@@ -205,6 +205,15 @@ TEST_F(ProxyFilterTest, H2cUpgradeIsRemovedAndWebSocketUpgradeRelayed) {
         EXPECT_EQ(origin_.Heads().at(0),
                   "GET /h2c HTTP/1.1\r\nHost: " + origin_.Authority() + "\r\n\r\n");
     }
+    {
+        // An upgrade the server declines: the connection goes on with the next request.
+        RawClient client(ProxyPort());
+        client.Send("GET " + origin_.Url("/plain") +
+                    " HTTP/1.1\r\nHost: h\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n\r\n");
+        EXPECT_TRUE(client.ReadUntil("origin saw GET /plain").ends_with("/plain"));
+        client.Send("GET " + origin_.Url("/next") + " HTTP/1.1\r\nHost: h\r\n\r\n");
+        EXPECT_TRUE(client.ReadUntil("origin saw GET /next").ends_with("/next"));
+    }
     RawClient client(ProxyPort());
     client.Send("GET " + origin_.Url("/ws") +
                 " HTTP/1.1\r\nHost: h\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n\r\n");
