@@ -79,7 +79,8 @@ std::optional<uint32_t> RuleList::Decide(const ConnectionFacts& facts) const {
     std::shared_lock lock(mutex_);
     for (const NF_RULE& rule : rules_) {
         if (RuleMatches(rule, facts)) {
-            return rule.filteringFlag;
+            uint32_t flag = rule.filteringFlag;  // a packed field: copied, never referenced
+            return flag;
         }
     }
     return std::nullopt;

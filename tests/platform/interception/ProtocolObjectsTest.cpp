@@ -33,7 +33,8 @@ TEST(ProtocolObjectsTest, StreamsBehaveLikeSmallFiles) {
 }
 
 TEST(ProtocolObjectsTest, HeadersRoundTripAndFindNamesInAnyCase) {
-    PFStream* stream = PFObject_getStream(PFObject_create(OT_HTTP_REQUEST, 3), 1);
+    PFObject* object = PFObject_create(OT_HTTP_REQUEST, 3);
+    PFStream* stream = PFObject_getStream(object, 1);
     PFHeader* written = PFHeader_create();
     PFHeader_addField(written, "Content-Type", "text/html", -1);
     PFHeader_addField(written, "Host", "example.com:8080", -1);
@@ -56,6 +57,7 @@ TEST(ProtocolObjectsTest, HeadersRoundTripAndFindNamesInAnyCase) {
     PFHeader* bad = PFHeader_create();
     EXPECT_EQ(pfc_readHeader(stream, bad), 0);
     PFHeader_free(bad);
+    PFObject_free(object);
 }
 
 }  // namespace
