@@ -79,11 +79,12 @@ std::string OriginKey(const std::string& host, uint16_t port) {
 }  // namespace
 
 ClientSession::ClientSession(Proxy& proxy, asio::ip::tcp::socket socket,
-                             std::optional<FixedOrigin> fixed)
+                             std::optional<FixedOrigin> fixed, bool transparent)
     : proxy_(proxy),
       client_(std::move(socket)),
       executor_(client_.get_executor()),
       fixed_(std::move(fixed)),
+      transparent_(transparent),
       events_(proxy.Events()),
       in_(std::max<size_t>(proxy.GetLimits().maxHeadBytes, kReadChunk) + 8192),
       timer_(executor_) {}
@@ -139,6 +140,14 @@ void ClientSession::Start() {
         events_.tcpConnected(id_, &info);
     }
     DrainInbox();
+    if (transparent_) {
+        if (!filtered_) {
+            StartRawRelay();  // not for the program: relayed untouched
+            return;
+        }
+        phase_ = Phase::FirstBytes;
+        firstBytesDeadline_ = Clock::now() + proxy_.GetLimits().firstBytesTimeout;
+    }
     ProcessInput();
 }
 
@@ -227,7 +236,8 @@ void ClientSession::OnClientRead(const asio::error_code& error, size_t n) {
             return;
         }
         bool midRequest = inEnd_ > inStart_ || headStarted_ || phase_ == Phase::BodyToOrigin ||
-                          phase_ == Phase::BodyCollect || phase_ == Phase::Sniff;
+                          phase_ == Phase::BodyCollect || phase_ == Phase::Sniff ||
+                          phase_ == Phase::FirstBytes;
         if (midRequest || error != asio::error::eof) {
             Close();
         } else {
@@ -270,6 +280,17 @@ void ClientSession::ProcessInput() {
                     return;  // resumed by OriginDrained
                 }
                 StreamBody(available);
+                break;
+            case Phase::FirstBytes:
+                if (available == 0) {
+                    ReadClient();
+                    return;
+                }
+                DecideFirstBytes();
+                if (phase_ == Phase::FirstBytes) {
+                    ReadClient();
+                    return;
+                }
                 break;
             case Phase::Sniff:
                 if (available == 0) {
@@ -604,6 +625,12 @@ void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
     if (phase_ != Phase::AwaitConnect || bodyOrigin_.get() != origin) {
         return;
     }
+    if (rawRelay_) {
+        phase_ = Phase::Tunnel;
+        bodyOrigin_->StartTunnel(current_.slot);
+        ProcessInput();
+        return;
+    }
     Deliver(current_.slot.get(), kConnectEstablished, sizeof kConnectEstablished - 1);
     phase_ = Phase::Sniff;
     headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
@@ -627,6 +654,38 @@ void ClientSession::DecideSniff() {
         phase_ = Phase::Tunnel;
         bodyOrigin_->StartTunnel(current_.slot);
     }
+}
+
+// A redirected connection that starts like an HTTP request goes to the filter; anything else
+// (TLS above all, or a CONNECT meant for a proxy further on) is relayed to its destination.
+void ClientSession::DecideFirstBytes() {
+    const char* data = in_.data() + inStart_;
+    size_t available = inEnd_ - inStart_;
+    std::optional<bool> http = LooksLikeHttp(data, available);
+    if (!http) {
+        return;
+    }
+    constexpr std::string_view kConnect = "CONNECT ";
+    bool connect =
+        available >= kConnect.size() && std::string_view(data, kConnect.size()) == kConnect;
+    if (*http && !connect) {
+        phase_ = Phase::Head;
+    } else {
+        StartRawRelay();
+    }
+}
+
+void ClientSession::StartRawRelay() {
+    rawRelay_ = true;
+    current_ = Request{};
+    current_.originHost = fixed_->host;
+    current_.originPort = fixed_->port;
+    current_.slot = NewSlot(false);
+    auto origin = OriginFor(current_.originHost, current_.originPort);
+    current_.slot->origin = origin;
+    bodyOrigin_ = origin;
+    phase_ = Phase::AwaitConnect;
+    origin->ConnectForTunnel(current_.slot);
 }
 
 void ClientSession::OriginSpokeFirst(OriginConnection* origin) {
@@ -661,6 +720,10 @@ void ClientSession::TunnelEnded() {
 // ---- origins report back ----
 
 void ClientSession::OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) {
+    if (rawRelay_) {
+        Close();  // the client expects no HTTP answer from us on a relayed connection
+        return;
+    }
     if (slot && !slot->complete) {
         if (!slot->started) {
             std::string answer = ErrorResponse(status);
@@ -917,6 +980,9 @@ void ClientSession::UpdateDeadline() {
         case Phase::Sniff:
             SetDeadline(headDeadline_);
             break;
+        case Phase::FirstBytes:
+            SetDeadline(firstBytesDeadline_);
+            break;
         case Phase::Tunnel:
             SetDeadline(now + limits.tunnelIdleTimeout);
             break;
@@ -958,6 +1024,10 @@ void ClientSession::ArmTimer(Clock::time_point when) {
 }
 
 void ClientSession::OnTimeout() {
+    if (phase_ == Phase::FirstBytes) {
+        StartRawRelay();  // the server speaks first (mail, FTP...)
+        return;
+    }
     if (phase_ == Phase::Head && (headStarted_ || inEnd_ > inStart_)) {
         Refuse(408);  // a head that trickles in (slowloris)
     } else {

@@ -53,7 +53,9 @@ struct FixedOrigin {
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
   public:
-    ClientSession(Proxy& proxy, asio::ip::tcp::socket socket, std::optional<FixedOrigin> fixed);
+    // transparent: a connection redirected by the driver, fixed = its original destination.
+    ClientSession(Proxy& proxy, asio::ip::tcp::socket socket, std::optional<FixedOrigin> fixed,
+                  bool transparent = false);
     ~ClientSession();
 
     // Runs on the session's thread: finds the owner process, reads the rules, announces the
@@ -87,6 +89,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
 
   private:
     enum class Phase {
+        FirstBytes,    // redirected connection: its first bytes decide HTTP or raw relay
         Head,          // reading the next request head
         BodyToOrigin,  // streaming a passed request's body to its origin
         BodyDiscard,   // dropping the body of a request the program answered
@@ -124,6 +127,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void DeliverWholeRequest();
     void StartConnect(RequestHead head);
     void DecideSniff();
+    void DecideFirstBytes();
+    void StartRawRelay();
     void StreamBody(size_t available);
     void Refuse(int status);
     void RefuseCurrent(int status);
@@ -148,7 +153,10 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     asio::any_io_executor executor_;
     std::optional<FixedOrigin> fixed_;
     ENDPOINT_ID id_ = 0;
-    SocketOwner owner_;       // the client's process and descriptor
+    SocketOwner owner_;  // the client's process and descriptor
+    bool transparent_ = false;
+    bool rawRelay_ = false;  // relayed untouched to the original destination
+    Clock::time_point firstBytesDeadline_{};
     bool announced_ = false;  // the program was told of the connection (slot 3)
     bool filtered_ = false;
     std::atomic<bool> httpFilter_{false};

@@ -15,6 +15,9 @@ struct Limits {
     std::chrono::milliseconds connectTimeout{30'000};    // name lookup and connection to a server
     std::chrono::milliseconds responseTimeout{120'000};  // a server that stays silent
     std::chrono::milliseconds tunnelIdleTimeout{3'600'000};  // CONNECT and upgraded connections
+    // A redirected connection whose client says nothing for this long is taken for a protocol
+    // where the server speaks first, and relayed.
+    std::chrono::milliseconds firstBytesTimeout{500};
     size_t maxHeadBytes = 64 * 1024;
     size_t maxCollectedBody = 16 * 1024 * 1024;  // a request collected for the object callback
     size_t maxBuffered = 256 * 1024;             // bytes held per direction before reading pauses
@@ -29,6 +32,8 @@ inline constexpr const char* kProxyAddressVariable = "GARDALIX_PROXY";
 
 // The port the running explicit proxy listens on (useful when started on port 0); 0 = stopped.
 uint16_t ExplicitProxyPort();
+// Whether the running proxy serves connections redirected by the driver.
+bool TransparentModeOn();
 
 // The folder given to pfc_init, mapped to a folder of ours; empty before pfc_init.
 std::string DataFolder();

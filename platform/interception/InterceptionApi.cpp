@@ -1,6 +1,11 @@
 // The C entry points of the interception library: starting and stopping, rules, processes,
 // filters and posted objects. The object, header and stream functions are in ProtocolObjects.cpp.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <atomic>
 #include <cstdlib>
@@ -12,6 +17,7 @@
 #include "engine/NetFilter2API.h"
 #include "engine/ProtocolFiltersAPI.h"
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/DriverConfig.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
@@ -115,6 +121,37 @@ std::string MapDataFolder(const wchar_t* windowsFolder) {
     return folder;
 }
 
+void SayOnce(const std::string& text) {
+    static std::once_flag said;
+    std::call_once(said, [&] { std::fprintf(stderr, "gardalix: %s\n", text.c_str()); });
+}
+
+// The installed driver, when this process can mark its own connections so that the driver
+// does not send them back; otherwise the explicit proxy alone, and the reason said once.
+std::optional<DriverConfig> UsableDriver() {
+    std::string error;
+    std::optional<DriverConfig> driver = ReadDriverConfig(DriverConfigPath(), &error);
+    if (!driver) {
+        if (!error.empty()) {
+            SayOnce("mode transparent indisponible : " + error);
+        }
+        return std::nullopt;
+    }
+    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool marked = probe >= 0 && SetSocketMark(probe, driver->mark);
+    int reason = errno;
+    if (probe >= 0) {
+        ::close(probe);
+    }
+    if (!marked) {
+        SayOnce(std::string("mode transparent indisponible : le programme n'a pas la "
+                            "capacit\xC3\xA9 cap_net_admin (") +
+                std::strerror(reason) + "); lancer \xC2\xAB gx-driver install \xC2\xBB en root.");
+        return std::nullopt;
+    }
+    return driver;
+}
+
 void StopProxyLocked() {
     std::shared_ptr<Proxy> proxy = gProxy.exchange(nullptr);
     if (proxy) {
@@ -138,6 +175,11 @@ Limits GetLimits() {
 uint16_t ExplicitProxyPort() {
     std::shared_ptr<Proxy> proxy = gProxy.load();
     return proxy ? proxy->ExplicitPort() : 0;
+}
+
+bool TransparentModeOn() {
+    std::shared_ptr<Proxy> proxy = gProxy.load();
+    return proxy && proxy->TransparentOn();
 }
 
 std::string DataFolder() {
@@ -165,10 +207,11 @@ NF_STATUS nf_init(const char* driverName, NF_EventHandler* handler) {
             return NF_STATUS_FAIL;
         }
     }
+    std::optional<DriverConfig> driver = UsableDriver();
     try {
         auto proxy = std::make_shared<Proxy>(gEvents, gRules, GetLimits());
         try {
-            if (!proxy->Start(endpoint)) {
+            if (!proxy->Start(endpoint, driver)) {
                 return NF_STATUS_FAIL;
             }
         } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #include "platform/interception/OriginConnection.h"
 
+#include "platform/interception/DriverConfig.h"
 #include "platform/interception/Proxy.h"
 
 namespace gx::interception {
@@ -115,22 +116,47 @@ void OriginConnection::OnResolved(const asio::error_code& error,
             return;
         }
     }
-    asio::async_connect(socket_, results,
-                        [self = shared_from_this(), owner = session_.shared_from_this()](
-                            const asio::error_code& error, const asio::ip::tcp::endpoint&) {
-                            self->OnConnected(error);
-                        });
+    endpoints_.clear();
+    for (const auto& entry : results) {
+        endpoints_.push_back(entry.endpoint());
+    }
+    nextEndpoint_ = 0;
+    ConnectNext();
 }
 
-void OriginConnection::OnConnected(const asio::error_code& error) {
-    connecting_ = false;
-    if (closed_) {
+// Each address in turn. The socket carries the driver's mark, so that the driver never sends
+// the proxy's own connections back to it.
+void OriginConnection::ConnectNext() {
+    if (nextEndpoint_ >= endpoints_.size()) {
+        Fail(502);
         return;
+    }
+    const asio::ip::tcp::endpoint& endpoint = endpoints_[nextEndpoint_++];
+    asio::error_code error;
+    socket_.close(error);
+    socket_.open(endpoint.protocol(), error);
+    if (uint32_t mark = session_.Owner().UpstreamMark();
+        !error && mark != 0 && !SetSocketMark(socket_.native_handle(), mark)) {
+        error = asio::error_code(errno, asio::error::get_system_category());
     }
     if (error) {
         Fail(502);
         return;
     }
+    socket_.async_connect(endpoint,
+                          [self = shared_from_this(), owner = session_.shared_from_this()](
+                              const asio::error_code& error) { self->OnConnected(error); });
+}
+
+void OriginConnection::OnConnected(const asio::error_code& error) {
+    if (closed_) {
+        return;
+    }
+    if (error) {
+        ConnectNext();
+        return;
+    }
+    connecting_ = false;
     connected_ = true;
     asio::error_code ignored;
     socket_.set_option(asio::ip::tcp::no_delay(true), ignored);

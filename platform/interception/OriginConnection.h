@@ -45,6 +45,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
 
     void Connect();
     void OnResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results);
+    void ConnectNext();
     void OnConnected(const asio::error_code& error);
     void Flush();
     void ReadMore();
@@ -72,6 +73,8 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool forTunnel_ = false;
     bool shutdownAfterFlush_ = false;
 
+    std::vector<asio::ip::tcp::endpoint> endpoints_;  // of the name, tried in turn
+    size_t nextEndpoint_ = 0;
     OutQueue out_;
     std::vector<char> in_;
     Reading reading_state_ = Reading::Idle;

@@ -1,6 +1,11 @@
 #include "platform/interception/Proxy.h"
 
+#include <linux/netfilter_ipv4.h>
+#include <linux/netfilter_ipv6/ip6_tables.h>
+#include <netinet/in.h>
+
 #include <algorithm>
+#include <cstring>
 
 #include "platform/interception/ClientSession.h"
 
@@ -20,7 +25,23 @@ Proxy::~Proxy() {
     Stop();
 }
 
-bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint) {
+void Proxy::OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind kind) {
+    asio::io_context& first = *contexts_.front();
+    auto listener = std::make_unique<Listener>(
+        Listener{asio::ip::tcp::acceptor(first), kind, asio::steady_timer(first)});
+    listener->acceptor.open(endpoint.protocol());
+    listener->acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    if (endpoint.protocol() == asio::ip::tcp::v6()) {
+        listener->acceptor.set_option(asio::ip::v6_only(true));
+    }
+    listener->acceptor.bind(endpoint);
+    listener->acceptor.listen(asio::socket_base::max_listen_connections);
+    listenEndpoints_.push_back(listener->acceptor.local_endpoint());
+    listeners_.push_back(std::move(listener));
+}
+
+bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
+                  std::optional<DriverConfig> driver) {
     unsigned count = std::max(2U, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 0; i < count; ++i) {
@@ -28,20 +49,30 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint) {
             // Creates the context's reactor now: later, with descriptors short, it could not be.
             asio::ip::tcp::socket warmUp(*contexts_.back());
         }
-        asio::io_context& first = *contexts_.front();
-        auto listener = std::make_unique<Listener>(Listener{
-            asio::ip::tcp::acceptor(first), ListenerKind::Explicit, asio::steady_timer(first)});
-        listener->acceptor.open(explicitEndpoint.protocol());
-        listener->acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
-        listener->acceptor.bind(explicitEndpoint);
-        listener->acceptor.listen(asio::socket_base::max_listen_connections);
-        explicitPort_ = listener->acceptor.local_endpoint().port();
-        listenEndpoints_.push_back(listener->acceptor.local_endpoint());
-        listeners_.push_back(std::move(listener));
+        OpenListener(explicitEndpoint, ListenerKind::Explicit);
+        explicitPort_ = listenEndpoints_.back().port();
+        if (driver) {
+            // The driver redirects to the loopback address of each family.
+            OpenListener({asio::ip::address_v4::loopback(), driver->port},
+                         ListenerKind::Transparent);
+            try {
+                OpenListener({asio::ip::address_v6::loopback(), driver->port},
+                             ListenerKind::Transparent);
+            } catch (const std::system_error& error) {
+                // No IPv6 on this machine: nothing to redirect there either.
+                if (error.code() != std::errc::address_family_not_supported &&
+                    error.code() != std::errc::address_not_available) {
+                    throw;
+                }
+            }
+            driver_ = driver;
+        }
     } catch (const std::exception&) {
         listeners_.clear();
         contexts_.clear();
         listenEndpoints_.clear();
+        explicitPort_ = 0;
+        driver_.reset();
         return false;
     }
     for (auto& listener : listeners_) {
@@ -122,7 +153,7 @@ void Proxy::Accept(Listener& listener) {
                 return;
             }
             try {
-                StartSession(std::move(socket));
+                StartSession(std::move(socket), listener.kind);
             } catch (const std::exception&) {
                 // The connection is dropped; accepting goes on.
             }
@@ -153,7 +184,7 @@ void Proxy::RetryAccept(Listener& listener) {
                     RetryAccept(listener);
                     return;
                 }
-                StartSession(std::move(socket));
+                StartSession(std::move(socket), listener.kind);
             }
         } catch (const std::exception&) {
             RetryAccept(listener);  // no memory for a new session: try again shortly
@@ -161,8 +192,34 @@ void Proxy::RetryAccept(Listener& listener) {
     });
 }
 
-void Proxy::StartSession(asio::ip::tcp::socket socket) {
-    auto session = std::make_shared<ClientSession>(*this, std::move(socket), std::nullopt);
+// The destination a redirected connection was meant for; nullopt when there is none (a
+// connection made to the transparent listener directly).
+static std::optional<FixedOrigin> OriginalDestination(asio::ip::tcp::socket& socket) {
+    sockaddr_storage destination{};
+    socklen_t length = sizeof destination;
+    int fd = socket.native_handle();
+    bool v4 = socket.local_endpoint().address().is_v4();
+    int result = v4 ? ::getsockopt(fd, SOL_IP, SO_ORIGINAL_DST, &destination, &length)
+                    : ::getsockopt(fd, SOL_IPV6, IP6T_SO_ORIGINAL_DST, &destination, &length);
+    if (result != 0) {
+        return std::nullopt;
+    }
+    asio::ip::tcp::endpoint endpoint;
+    std::memcpy(endpoint.data(), &destination, std::min<size_t>(length, endpoint.capacity()));
+    return FixedOrigin{endpoint.address().to_string(), endpoint.port()};
+}
+
+void Proxy::StartSession(asio::ip::tcp::socket socket, ListenerKind kind) {
+    std::optional<FixedOrigin> fixed;
+    if (kind == ListenerKind::Transparent) {
+        asio::error_code error;
+        fixed = OriginalDestination(socket);
+        if (!fixed || IsOwnListener({asio::ip::make_address(fixed->host, error), fixed->port})) {
+            return;  // nowhere to go but back here: closed
+        }
+    }
+    auto session = std::make_shared<ClientSession>(*this, std::move(socket), std::move(fixed),
+                                                   kind == ListenerKind::Transparent);
     asio::post(session->Executor(), [session] { session->Start(); });
 }
 

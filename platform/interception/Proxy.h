@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/ProtocolFiltersAPI.h"
+#include "platform/interception/DriverConfig.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/Rules.h"
@@ -35,12 +36,17 @@ class Proxy {
     Proxy(const Proxy&) = delete;
     Proxy& operator=(const Proxy&) = delete;
 
-    // Opens the explicit listener and starts the workers. False: nothing is left open.
-    bool Start(const asio::ip::tcp::endpoint& explicitEndpoint);
+    // Opens the explicit listener, and the transparent ones on 127.0.0.1 and ::1 when the driver
+    // is installed, then starts the workers. False: nothing is left open.
+    bool Start(const asio::ip::tcp::endpoint& explicitEndpoint,
+               std::optional<DriverConfig> driver = std::nullopt);
     // Closes everything and joins the workers. Must not run on a worker thread.
     void Stop();
 
     uint16_t ExplicitPort() const { return explicitPort_; }
+    bool TransparentOn() const { return driver_.has_value(); }
+    // The mark of upstream sockets, so that the driver never redirects them; 0 = none.
+    uint32_t UpstreamMark() const { return driver_ ? driver_->mark : 0; }
     bool OnWorkerThread() const;
 
     std::shared_ptr<ClientSession> Find(ENDPOINT_ID id);
@@ -63,7 +69,8 @@ class Proxy {
     };
     void Accept(Listener& listener);
     void RetryAccept(Listener& listener);
-    void StartSession(asio::ip::tcp::socket socket);
+    void StartSession(asio::ip::tcp::socket socket, ListenerKind kind);
+    void OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind kind);
     void RunWorker(asio::io_context& context);
 
     PFEvents events_;
@@ -85,6 +92,7 @@ class Proxy {
     std::vector<std::thread> workers_;
     std::vector<std::thread::id> workerIds_;
     uint16_t explicitPort_ = 0;
+    std::optional<DriverConfig> driver_;
 };
 
 }  // namespace gx::interception
