@@ -108,8 +108,6 @@ void ClientSession::Start() {
     client_.set_option(asio::ip::tcp::no_delay(true), error);
 
     ConnectionFacts facts;
-    owner_ = proxy_.Processes().FindClientProcess(ToStorage(peer), ToStorage(local));
-    facts.processId = owner_.pid;
     facts.family = peer.address().is_v4() ? uint16_t{NF_AF_INET} : uint16_t{AF_INET6};
     FillAddressBytes(peer.address(), facts.localAddress);
     facts.localPort = peer.port();
@@ -123,6 +121,11 @@ void ClientSession::Start() {
             facts.remotePort = fixed_->port;
         }
     }
+    // The client's socket is connected to the original destination of a redirected
+    // connection, not to the listener that accepted it.
+    owner_ = proxy_.Processes().FindClientProcess(ToStorage(peer),
+                                                  ToStorage(facts.remoteKnown ? remote : local));
+    facts.processId = owner_.pid;
     std::optional<uint32_t> flag = proxy_.Rules().Decide(facts);
     filtered_ = flag && (*flag & NF_FILTER) != 0;
     if (filtered_ && events_.tcpConnected) {

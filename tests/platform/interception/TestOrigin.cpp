@@ -118,18 +118,28 @@ bool ReadChunkedBody(Reader& reader, std::string& body) {
 
 }  // namespace
 
-TestOrigin::TestOrigin() {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+TestOrigin::TestOrigin(bool any) {
+    sockaddr_in6 address{};
     socklen_t length = sizeof address;
+    int off = 0;
+    if (any) {
+        listenFd_ = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_any;
+        ::setsockopt(listenFd_, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    } else {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof(sockaddr_in);
+    }
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         ::listen(listenFd_, 128) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         throw std::runtime_error("test origin cannot listen");
     }
-    port_ = ntohs(address.sin_port);
+    port_ = ntohs(address.sin6_port);  // at the same offset in both families
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

@@ -21,7 +21,8 @@ namespace gx::test {
 
 class TestOrigin {
   public:
-    TestOrigin();
+    // Listens on 127.0.0.1, or on all addresses of both families ("any").
+    explicit TestOrigin(bool any = false);
     ~TestOrigin();
     TestOrigin(const TestOrigin&) = delete;
     TestOrigin& operator=(const TestOrigin&) = delete;
