@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/capability.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -243,6 +244,23 @@ TEST_F(TransparentModeTest, InstallingTwiceIsHarmlessAndUninstallLeavesNothing) 
     ASSERT_TRUE(StartLibrary());
     EXPECT_FALSE(interception::TransparentModeOn());
     EXPECT_NE(ProxyPort(), 0);
+}
+
+// What a user who did not run the install meets: the driver is there, but the program lacks
+// the capability to mark its connections. The explicit proxy runs alone and says why, once.
+TEST_F(TransparentModeTest, WithoutTheCapabilityTheExplicitProxyRunsAloneAndSaysWhy) {
+    StopLibrary();
+    EXPECT_EXIT(
+        {
+            cap_t none = cap_init();  // every set empty
+            if (cap_set_proc(none) != 0) {
+                std::_Exit(3);
+            }
+            cap_free(none);
+            bool started = StartLibrary();
+            std::_Exit(started && !interception::TransparentModeOn() && ProxyPort() != 0 ? 0 : 4);
+        },
+        ::testing::ExitedWithCode(0), "mode transparent indisponible.*cap_net_admin");
 }
 
 }  // namespace
