@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/interception/DriverConfig.h"
 #include "platform/interception/ProxyTestSupport.h"
@@ -244,6 +245,45 @@ TEST_F(TransparentModeTest, InstallingTwiceIsHarmlessAndUninstallLeavesNothing) 
     ASSERT_TRUE(StartLibrary());
     EXPECT_FALSE(interception::TransparentModeOn());
     EXPECT_NE(ProxyPort(), 0);
+}
+
+// A mail or FTP server speaks first: the client says nothing until it has the greeting. After
+// a short wait for the client's first bytes the connection is relayed as it is.
+TEST_F(TransparentModeTest, AServerThatSpeaksFirstIsRelayed) {
+    ASSERT_TRUE(EnterNamespace(origin_));
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::thread server([listener] {
+        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        ::send(fd, "220 ready\r\n", 11, MSG_NOSIGNAL);
+        char chunk[256];
+        for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;) {
+            ::send(fd, chunk, static_cast<size_t>(n), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    });
+    ASSERT_TRUE(EnterNamespace(client_));
+
+    int fd = ConnectTo("10.77.0.2", ntohs(address.sin_port), 0);
+    ASSERT_GE(fd, 0);
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char greeting[11] = {};
+    EXPECT_EQ(::recv(fd, greeting, sizeof greeting, MSG_WAITALL), 11);
+    EXPECT_EQ(std::string(greeting, 11), "220 ready\r\n");
+    EXPECT_EQ(Exchange(fd, "QUIT\r\n"), "QUIT\r\n");
+    ::shutdown(listener, SHUT_RDWR);
+    server.join();
+    ::close(listener);
+    EXPECT_EQ(Program().PartCount(), 0u);
 }
 
 // What a user who did not run the install meets: the driver is there, but the program lacks
