@@ -634,6 +634,11 @@ void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
         ProcessInput();
         return;
     }
+    if (transparent_) {
+        phase_ = Phase::Sniff;  // nothing to answer: the client believes it talks to the server
+        ProcessInput();
+        return;
+    }
     Deliver(current_.slot.get(), kConnectEstablished, sizeof kConnectEstablished - 1);
     phase_ = Phase::Sniff;
     headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
@@ -643,11 +648,16 @@ void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
 // Plain HTTP inside a tunnel is filtered like any other: a CONNECT must not be a way around
 // the filter. Anything else (TLS above all) is relayed.
 void ClientSession::DecideSniff() {
-    std::optional<bool> http = LooksLikeHttp(in_.data() + inStart_, inEnd_ - inStart_);
+    const char* data = in_.data() + inStart_;
+    size_t available = inEnd_ - inStart_;
+    std::optional<bool> http = LooksLikeHttp(data, available);
     if (!http) {
         return;
     }
-    if (*http) {
+    constexpr std::string_view kConnect = "CONNECT ";
+    bool connect =
+        available >= kConnect.size() && std::string_view(data, kConnect.size()) == kConnect;
+    if (*http && !(transparent_ && connect)) {
         fixed_ = FixedOrigin{current_.originHost, current_.originPort};
         bodyOrigin_->ServeRequests();
         bodyOrigin_.reset();
@@ -691,6 +701,19 @@ void ClientSession::StartRawRelay() {
     origin->ConnectForTunnel(current_.slot);
 }
 
+void ClientSession::ConnectAndSniff() {
+    current_ = Request{};
+    current_.originHost = fixed_->host;
+    current_.originPort = fixed_->port;
+    current_.slot = NewSlot(false);
+    auto origin = OriginFor(current_.originHost, current_.originPort);
+    current_.slot->origin = origin;
+    bodyOrigin_ = origin;
+    phase_ = Phase::AwaitConnect;
+    headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
+    origin->ConnectForTunnel(current_.slot);
+}
+
 void ClientSession::OriginSpokeFirst(OriginConnection* origin) {
     // A server that speaks first (mail, FTP...) through the tunnel: relay both ways.
     if (phase_ == Phase::Sniff && bodyOrigin_.get() == origin) {
@@ -723,7 +746,9 @@ void ClientSession::TunnelEnded() {
 // ---- origins report back ----
 
 void ClientSession::OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) {
-    if (rawRelay_) {
+    bool relayed =
+        phase_ == Phase::AwaitConnect || phase_ == Phase::Sniff || phase_ == Phase::Tunnel;
+    if (rawRelay_ || (transparent_ && relayed)) {
         Close();  // the client expects no HTTP answer from us on a relayed connection
         return;
     }
@@ -1028,7 +1053,9 @@ void ClientSession::ArmTimer(Clock::time_point when) {
 
 void ClientSession::OnTimeout() {
     if (phase_ == Phase::FirstBytes) {
-        StartRawRelay();  // the server speaks first (mail, FTP...)
+        // Perhaps a server that speaks first (mail, FTP...): connect and see who talks. HTTP
+        // that the client sends later is still judged before it goes on.
+        ConnectAndSniff();
         return;
     }
     if (phase_ == Phase::Head && (headStarted_ || inEnd_ > inStart_)) {

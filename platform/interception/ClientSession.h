@@ -129,6 +129,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void DecideSniff();
     void DecideFirstBytes();
     void StartRawRelay();
+    void ConnectAndSniff();
     void StreamBody(size_t available);
     void Refuse(int status);
     void RefuseCurrent(int status);

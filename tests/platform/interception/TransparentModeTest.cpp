@@ -286,6 +286,24 @@ TEST_F(TransparentModeTest, AServerThatSpeaksFirstIsRelayed) {
     EXPECT_EQ(Program().PartCount(), 0u);
 }
 
+// A client that waits before its request (longer than the wait for first bytes) is judged all
+// the same: the connection to the server is open by then, the request never goes over it.
+TEST_F(TransparentModeTest, ASlowClientsRequestIsStillJudged) {
+    Program().onPart = [](ENDPOINT_ID id, PFObject*) {
+        PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
+        return DPCR_BLOCK;
+    };
+    int fd = ConnectTo("10.77.0.2", server_->Port(), 0);
+    ASSERT_GE(fd, 0);
+    std::this_thread::sleep_for(1500ms);  // the client's own pause, not a synchronisation
+    std::string response =
+        Exchange(fd, "GET /listed HTTP/1.1\r\nHost: 10.77.0.2\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusOf(response), 404);
+    EXPECT_TRUE(response.ends_with("blocked")) << response;
+    EXPECT_EQ(server_->RequestCount(), 0);
+    EXPECT_EQ(Program().PartCount(), 1u);
+}
+
 // What a user who did not run the install meets: the driver is there, but the program lacks
 // the capability to mark its connections. The explicit proxy runs alone and says why, once.
 TEST_F(TransparentModeTest, WithoutTheCapabilityTheExplicitProxyRunsAloneAndSaysWhy) {
