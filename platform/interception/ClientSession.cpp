@@ -29,6 +29,9 @@ class CallbackScope {
 };
 
 constexpr size_t kReadChunk = 64 * 1024;
+// An idle keep-alive connection holds this much; the buffer grows for long heads and busy
+// transfers (up to the head limit plus some, at least kReadChunk).
+constexpr size_t kInitialReadBuffer = 16 * 1024;
 constexpr size_t kMaxOriginsPerClient = 32;
 constexpr size_t kMaxOwedResponses = 64;  // pipelined requests read ahead of their responses
 constexpr char kConnectEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
@@ -86,7 +89,7 @@ ClientSession::ClientSession(Proxy& proxy, asio::ip::tcp::socket socket,
       fixed_(std::move(fixed)),
       transparent_(transparent),
       events_(proxy.Events()),
-      in_(std::max<size_t>(proxy.GetLimits().maxHeadBytes, kReadChunk) + 8192),
+      in_(kInitialReadBuffer),
       timer_(executor_) {}
 
 ClientSession::~ClientSession() = default;
@@ -216,6 +219,10 @@ void ClientSession::ReadClient() {
         inEnd_ -= inStart_;
         inStart_ = 0;
     }
+    size_t largest = std::max(proxy_.GetLimits().maxHeadBytes, kReadChunk) + 8192;
+    if ((inEnd_ == in_.size() || lastReadFilled_) && in_.size() < largest) {
+        in_.resize(std::min(largest, in_.size() * 4));
+    }
     if (inEnd_ == in_.size()) {
         return;  // full: the phase that owns the bytes must move them on first
     }
@@ -229,6 +236,7 @@ void ClientSession::ReadClient() {
 
 void ClientSession::OnClientRead(const asio::error_code& error, size_t n) {
     reading_ = false;
+    lastReadFilled_ = !error && n == in_.size() - inEnd_;
     if (closed_) {
         return;
     }

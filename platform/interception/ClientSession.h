@@ -168,6 +168,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     size_t inStart_ = 0;
     size_t inEnd_ = 0;
     bool reading_ = false;
+    bool lastReadFilled_ = false;  // the last read filled the buffer: more is coming
     bool clientEof_ = false;
     bool closed_ = false;
     Phase phase_ = Phase::Head;

@@ -16,8 +16,7 @@ OriginConnection::OriginConnection(ClientSession& session, std::string host, uin
       port_(port),
       socket_(session.Executor()),
       resolver_(session.Executor()),
-      timer_(session.Executor()),
-      in_(kReadChunk) {}
+      timer_(session.Executor()) {}
 
 bool OriginConnection::Backlogged() const {
     return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
@@ -225,11 +224,20 @@ void OriginConnection::ReadMore() {
             SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
         }
     }
+    // An idle connection only listens for its end (or for bytes nobody asked for): it needs
+    // no large buffer meanwhile.
+    bool idle = reading_state_ == Reading::Idle && !forTunnel_;
+    if (idle) {
+        std::vector<char>().swap(in_);
+        readBuffer_ = asio::buffer(idleBuffer_);
+    } else {
+        in_.resize(kReadChunk);
+        readBuffer_ = asio::buffer(in_);
+    }
     reading_ = true;
     socket_.async_read_some(
-        asio::buffer(in_),
-        [self = shared_from_this(), owner = session_.shared_from_this()](
-            const asio::error_code& error, size_t n) { self->OnRead(error, n); });
+        readBuffer_, [self = shared_from_this(), owner = session_.shared_from_this()](
+                         const asio::error_code& error, size_t n) { self->OnRead(error, n); });
 }
 
 void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
@@ -245,7 +253,7 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
         SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
     }
     consuming_ = true;
-    Consume(in_.data(), n);
+    Consume(static_cast<const char*>(readBuffer_.data()), n);
     consuming_ = false;
     if (!closed_) {
         ReadMore();

@@ -76,7 +76,9 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     std::vector<asio::ip::tcp::endpoint> endpoints_;  // of the name, tried in turn
     size_t nextEndpoint_ = 0;
     OutQueue out_;
-    std::vector<char> in_;
+    std::vector<char> in_;      // while a response or tunnel is read
+    char idleBuffer_[64] = {};  // while idle
+    asio::mutable_buffer readBuffer_;
     Reading reading_state_ = Reading::Idle;
     std::shared_ptr<ResponseSlot> slot_;
     std::string method_;
