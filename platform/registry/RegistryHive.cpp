@@ -171,6 +171,10 @@ OpenOutcome TryOpen(const std::string& path, sqlite3** out) {
         sqlite3_close(db);
         return OpenOutcome::Unavailable;
     }
+    if (sqlite3_db_readonly(db, "main") == 1) {  // a hive that may not be written is no use
+        sqlite3_close(db);
+        return OpenOutcome::Unavailable;
+    }
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     auto fail = [&]() {

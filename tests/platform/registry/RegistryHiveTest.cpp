@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <thread>
 
 #include "platform/codepage/Cp1252.h"
@@ -130,6 +135,38 @@ TEST_F(RegistryHiveTest, AHiveInAMissingOrForbiddenPlaceDoesNotOpen) {
     EXPECT_FALSE(RegistryHive::Open(folder_ + "/no such folder/registry.db"));
     EXPECT_FALSE(RegistryHive::Open(folder_));  // a folder, not a file
     EXPECT_FALSE(RegistryHive::Open(""));
+}
+
+// A hive that this user may read but not write (one installed for the whole machine, seen from
+// an ordinary account) does not open, quickly, and is left as it is.
+TEST_F(RegistryHiveTest, AHiveThatMayNotBeWrittenDoesNotOpenAndIsLeftAlone) {
+    {
+        auto hive = RegistryHive::Open(path_);
+        ASSERT_TRUE(hive->SetValue(*hive->OpenKey("K", true), "kept", RegValue::FromDWord(1)));
+    }
+    const std::string before = ReadFile(path_);
+    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root may write anything: look at the file as an ordinary user.
+        if (geteuid() == 0 && setuid(65534) != 0) {
+            _exit(3);
+        }
+        if (access(path_.c_str(), W_OK) == 0) {
+            (void)!chmod(path_.c_str(), 0444);
+        }
+        _exit(RegistryHive::Open(path_) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(ReadFile(path_), before);
+    EXPECT_TRUE(FilesStartingWith("registry.db.damaged-").empty());
 }
 
 // Two processes (here two connections) writing at once: every write lands.
