@@ -15,6 +15,8 @@ namespace {
 
 // How long a call waits for another process that holds the hive's write lock.
 constexpr int kBusyTimeoutMs = 10000;
+// How long to keep asking for WAL when the switch is refused without an error.
+constexpr int kWalSwitchPatienceMs = 1000;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS reg_keys(
@@ -141,19 +143,27 @@ std::optional<std::string> PragmaResult(sqlite3* db, const char* sql) {
 }
 
 // Switching a fresh file to WAL needs a moment alone with it; another process opening the hive
-// at the same instant makes it fail with "busy" without waiting, so try again for a while.
+// at the same instant makes the switch fail at once, either with "busy" or by leaving the old
+// mode in place, so try again for a while. A file system that cannot do WAL at all keeps the
+// rollback journal, which is as safe, only slower with several processes.
 bool EnableWal(sqlite3* db) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
     while (true) {
-        auto mode = PragmaResult(db, "PRAGMA journal_mode=WAL");
+        const auto mode = PragmaResult(db, "PRAGMA journal_mode=WAL");
         if (mode && *mode == "wal") {
             return true;
         }
-        const int code = sqlite3_errcode(db) & 0xFF;
-        const bool busy = (mode && *mode != "wal") || code == SQLITE_BUSY || code == SQLITE_LOCKED;
-        if (!busy || std::chrono::steady_clock::now() > deadline) {
-            return false;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (mode) {
+            if (waited > std::chrono::milliseconds(kWalSwitchPatienceMs)) {
+                return true;
+            }
+        } else {
+            const int code = sqlite3_errcode(db) & 0xFF;
+            const bool busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+            if (!busy || waited > std::chrono::milliseconds(kBusyTimeoutMs)) {
+                return false;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -190,6 +190,49 @@ TEST_F(RegistryHiveTest, ConcurrentWritersLoseNothing) {
               2u * kPerWriter);
 }
 
+// Several processes starting at the same instant on a hive that does not exist yet (the program
+// and the tool, a double launch): each gets the hive, and it is in WAL mode.
+TEST_F(RegistryHiveTest, ProcessesStartingTogetherOnAFreshHiveAllGetIt) {
+    constexpr int kProcesses = 4;
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(go[1]);
+            char start;
+            (void)!read(go[0], &start, 1);  // returns when the parent closes its end
+            auto hive = RegistryHive::Open(path_);
+            const auto key =
+                hive ? hive->OpenKey("SOFTWARE\\Brevane\\Gardalix", true) : std::nullopt;
+            const bool written =
+                key && hive->SetValue(*key, "p" + std::to_string(i), RegValue::FromDWord(i));
+            _exit(written ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    close(go[0]);
+    close(go[1]);  // all children start now
+    for (const pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    auto hive = RegistryHive::Open(path_);
+    EXPECT_EQ(hive->ValueNames(*hive->OpenKey("SOFTWARE\\Brevane\\Gardalix", false)).size(),
+              size_t{kProcesses});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* mode = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr);
+    ASSERT_EQ(sqlite3_step(mode), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal");
+    sqlite3_finalize(mode);
+    sqlite3_close(db);
+}
+
 // Damage that the next start must survive: the file is kept aside for inspection and a fresh
 // hive takes its place.
 class RegistryDamagedHiveTest : public testing::TempHiveTest {
