@@ -234,14 +234,21 @@ std::string TimeStamp() {
     return text;
 }
 
-// Moves a damaged hive and its journal files out of the way, under one new name.
-void SetAside(const std::string& path, const struct stat& seen) {
+// Moves a damaged hive and its journal files out of the way, under one new name. False when the
+// file cannot be moved (then no fresh hive can take its place).
+bool SetAside(const std::string& path, const struct stat& seen) {
     struct stat now {};
     if (stat(path.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino) {
-        return;  // another process has already replaced it
+        return true;  // another process has already replaced it
     }
     const std::string aside = path + ".damaged-" + TimeStamp();
-    std::rename(path.c_str(), aside.c_str());
+    if (std::rename(path.c_str(), aside.c_str()) != 0) {
+        std::fprintf(stderr,
+                     "gardalix: le registre %s est endommagé et ne peut être mis de côté ; "
+                     "les réglages et l'historique ne seront pas enregistrés.\n",
+                     path.c_str());
+        return false;
+    }
     for (const char* suffix : {"-wal", "-shm"}) {
         std::rename((path + suffix).c_str(), (aside + suffix).c_str());
     }
@@ -249,6 +256,7 @@ void SetAside(const std::string& path, const struct stat& seen) {
                  "gardalix: le registre %s est endommagé ; il est mis de côté sous %s et un "
                  "registre neuf est créé.\n",
                  path.c_str(), aside.c_str());
+    return true;
 }
 
 }  // namespace
@@ -279,10 +287,9 @@ std::unique_ptr<RegistryHive> RegistryHive::Open(const std::string& path) {
             case OpenOutcome::Unavailable:
                 return nullptr;
             case OpenOutcome::Damaged:
-                if (!existed) {
+                if (!existed || !SetAside(path, seen)) {
                     return nullptr;
                 }
-                SetAside(path, seen);
                 break;
         }
     }
