@@ -25,13 +25,17 @@ std::string_view UnscrambleRecord(std::span<char> record);
 // must fit (at most record size - 1 bytes).
 std::string ScrambleRecord(std::string_view entry, size_t recordSize);
 
-// Reads every whole record of the file in order and hands each unscrambled entry to onEntry.
-// The file is opened for reading only. False when it cannot be opened or a read fails; entries
-// handed over before a read error stay handed over. An empty file is not a failure.
+// Reads every whole record of the file in order and hands each unscrambled entry to onEntry,
+// after telling onRecordCount how many whole records the file holds. The file is opened for
+// reading only. False when it cannot be opened or a read fails; entries handed over before a
+// read error stay handed over. An empty file is not a failure.
 bool ReadListRecords(const std::string& path, size_t recordSize,
+                     const std::function<void(size_t recordCount)>& onRecordCount,
                      const std::function<void(std::string_view entry)>& onEntry);
 
 // The number of whole records in a file of that size.
-inline size_t RecordCount(size_t fileSize, size_t recordSize) { return fileSize / recordSize; }
+inline size_t RecordCount(size_t fileSize, size_t recordSize) {
+    return fileSize / recordSize;
+}
 
 }  // namespace gx

@@ -29,7 +29,9 @@ constexpr std::array<unsigned char, 256> kFold = MakeFoldTable();
 
 }  // namespace
 
-unsigned char FoldCase(unsigned char byte) { return kFold[byte]; }
+unsigned char FoldCase(unsigned char byte) {
+    return kFold[byte];
+}
 
 std::string FoldText(std::string_view text) {
     std::string out(text);
