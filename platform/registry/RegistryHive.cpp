@@ -1,5 +1,6 @@
 #include "platform/registry/RegistryHive.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <chrono>

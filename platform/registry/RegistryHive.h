@@ -11,8 +11,6 @@
 // disk when the call returns. Every method is safe to call from any thread.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct sqlite3;
 
 namespace gx {
 

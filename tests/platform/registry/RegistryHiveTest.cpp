@@ -1,6 +1,7 @@
 #include "platform/registry/RegistryHive.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
