@@ -69,6 +69,11 @@ class Statement {
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// Names end at their first zero byte, as they do for the system's C-string calls.
+std::string_view AsName(std::string_view name) {
+    return name.substr(0, name.find('\0'));
+}
+
 std::string ToStored(std::string_view cp1252) {
     return Cp1252ToUtf8(cp1252);
 }
@@ -319,7 +324,7 @@ bool RegistryHive::InWriteTransaction(const std::function<bool()>& work) {
 }
 
 std::optional<RegKeyId> RegistryHive::OpenKey(std::string_view keyPath, bool create) {
-    const auto parts = SplitKeyPath(keyPath);
+    const auto parts = SplitKeyPath(AsName(keyPath));
     if (!parts) {
         return std::nullopt;
     }
@@ -355,7 +360,8 @@ std::optional<RegKeyId> RegistryHive::OpenKey(std::string_view keyPath, bool cre
     return key;
 }
 
-std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view name) {
+std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view fullName) {
+    const std::string_view name = AsName(fullName);
     std::lock_guard lock(mutex_);
     Statement select(db_, "SELECT type, data FROM reg_values WHERE key_id = ? AND folded = ?");
     select.Bind(1, key);
@@ -370,7 +376,8 @@ std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view na
     return value;
 }
 
-bool RegistryHive::SetValue(RegKeyId key, std::string_view name, const RegValue& value) {
+bool RegistryHive::SetValue(RegKeyId key, std::string_view fullName, const RegValue& value) {
+    const std::string_view name = AsName(fullName);
     if (name.size() > kMaxValueNameLength) {
         return false;
     }
@@ -396,7 +403,8 @@ bool RegistryHive::SetValue(RegKeyId key, std::string_view name, const RegValue&
     });
 }
 
-bool RegistryHive::DeleteValue(RegKeyId key, std::string_view name) {
+bool RegistryHive::DeleteValue(RegKeyId key, std::string_view fullName) {
+    const std::string_view name = AsName(fullName);
     std::lock_guard lock(mutex_);
     if (failNextWrite_.exchange(false)) {
         return false;

@@ -96,6 +96,15 @@ TEST_F(RegistryHiveTest, NamesDifferingOnlyInCaseAreOneValueThatKeepsItsFirstSpe
     EXPECT_EQ(value->type, RegDataType::DWord);
 }
 
+TEST_F(RegistryHiveTest, ANameEndsAtItsFirstZeroByte) {
+    auto hive = RegistryHive::Open(path_);
+    const auto key = hive->OpenKey(std::string("K\0ignored", 9), true);
+    ASSERT_EQ(key, hive->OpenKey("k", false));
+    ASSERT_TRUE(hive->SetValue(*key, std::string("host/a\0b", 8), RegValue::FromString("")));
+    EXPECT_EQ(hive->ValueNames(*key), std::vector<std::string>{"host/a"});
+    EXPECT_TRUE(hive->GetValue(*key, std::string("HOST/A\0c", 8)));
+}
+
 TEST_F(RegistryHiveTest, ValuesAreListedInCreationOrderAndARecreatedValueComesLast) {
     auto hive = RegistryHive::Open(path_);
     const auto key = hive->OpenKey("K", true);
