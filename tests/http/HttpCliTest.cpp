@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -419,6 +424,55 @@ TEST_F(HttpCliTest, SilentServerTimesOut) {
     }
 }
 
+TEST_F(HttpCliTest, ConnectionThatNeverCompletesTimesOut) {
+    // A listener whose queue of pending connections is full: further attempts get no answer.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+
+    http.TimeoutMs = 300;
+    int connected = 0;
+    http.OnSessionConnected = [&](THttpCli&) { ++connected; };
+    const Outcome outcome =
+        Get("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/");
+    EXPECT_EQ(connected, 0) << "the attempt itself must have been cut off";
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.message, "Connection timed out (Error #10060)");
+    EXPECT_EQ(outcome.errorCode, 404);
+    ::close(filler);
+    ::close(listener);
+}
+
+TEST_F(HttpCliTest, Version11KeepsTheConnectionUnlessTheAnswerCloses) {
+    const struct {
+        const char* response;
+        int connections;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 1},
+        {"HTTP/1.1 200 OK\r\nConnection: Close\r\nContent-Length: 2\r\n\r\nok", 2},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 2},
+    };
+    http.SetRequestVer("1.1");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.response);
+        ScriptedServer server({Exchange{{c.response}, true, false}});
+        EXPECT_FALSE(Get(server.Url("/one")).raised);
+        body.Clear();
+        EXPECT_FALSE(Get(server.Url("/two")).raised);
+        EXPECT_EQ(body.Data(), "ok");
+        EXPECT_EQ(server.Connections(), c.connections);
+        EXPECT_NE(server.Requests().back().find("GET /two HTTP/1.1\r\n"), std::string::npos);
+        http.Abort();  // idle: drops a connection kept open
+    }
+}
+
 TEST_F(HttpCliTest, EndlessHeaderIsCutOff) {
     std::string filler;
     while (filler.size() < 70 * 1024) {
@@ -457,21 +511,26 @@ TEST_F(HttpCliTest, GetKeepsTheApplicationsEventsFlowing) {
 }
 
 TEST_F(HttpCliTest, SecondGetOnTheSameInstanceIsBusy) {
-    ScriptedServer server({Exchange{{"HTTP/1.0 200 OK\r\n\r\n", "done"}, true, true, 50}});
+    ScriptedServer server({Answer({"HTTP/1.0 200 OK\r\n\r\n", "done"})});
     std::optional<Outcome> inner;
-    QTimer::singleShot(20, [&] {
-        inner = Outcome{};
+    // Any handler that runs while the first Get waits (here the client's own) may try it.
+    http.OnSessionConnected = [&](THttpCli& client) {
+        const std::string before = client.URL;
+        client.URL = "http://127.0.0.1:1/elsewhere";
         try {
-            http.Get();
+            client.Get();
+            inner = Outcome{};
         } catch (const EHttpException& error) {
             inner = Outcome{true, error.what(), error.ErrorCode()};
         }
-    });
+        client.URL = before;
+    };
     EXPECT_FALSE(Get(server.Url("/")).raised);
     ASSERT_TRUE(inner.has_value());
     EXPECT_TRUE(inner->raised);
     EXPECT_EQ(inner->message, "HTTP component HTTP is busy");
     EXPECT_EQ(inner->errorCode, 1);
+    EXPECT_EQ(http.StatusCode(), 200);
     EXPECT_EQ(body.Data(), "done") << "the first request goes on";
 }
 

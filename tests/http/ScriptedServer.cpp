@@ -5,7 +5,21 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
+
 namespace gx::test {
+namespace {
+
+std::size_t CountRequests(const std::string& received) {
+    std::size_t count = 0;
+    for (auto end = received.find("\r\n\r\n"); end != std::string::npos;
+         end = received.find("\r\n\r\n", end + 4)) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
 
 ScriptedServer::ScriptedServer(std::vector<Exchange> script, const char* address,
                                std::uint16_t port)
@@ -38,13 +52,14 @@ void ScriptedServer::Accept() {
             --fOpen;
             socket->deleteLater();
         });
-        auto answered = std::make_shared<bool>(!exchange->waitForRequest);
+        // Every request that arrives on the connection is answered by the exchange.
+        auto answers = std::make_shared<std::size_t>(exchange->waitForRequest ? 0 : 1);
         QObject::connect(socket, &QTcpSocket::readyRead, &fContext,
-                         [this, socket, exchange, requestIndex, answered] {
+                         [this, socket, exchange, requestIndex, answers] {
                              std::string& request = fRequests[requestIndex];
                              request += socket->readAll().toStdString();
-                             if (!*answered && request.find("\r\n\r\n") != std::string::npos) {
-                                 *answered = true;
+                             if (CountRequests(request) > *answers) {
+                                 ++*answers;
                                  SendPieces(socket, exchange, 0);
                              }
                          });
