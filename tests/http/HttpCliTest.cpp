@@ -103,6 +103,49 @@ TEST_F(HttpCliTest, HostLineLeavesPort80Out) {
     }
 }
 
+TEST_F(HttpCliTest, OptionalHeaderLinesComeInTheirPlace) {
+    ScriptedServer server({Answer({"HTTP/1.0 200 OK\r\n\r\n"})});
+    http.Sender = "a@b.example";
+    http.Reference = "http://ref.example/";
+    http.Connection = "Keep-Alive";
+    http.AcceptLanguage = "fr";
+    http.NoCache = true;
+    http.ProxyConnection = "close";
+    http.ModifiedSince = 784111777;  // Sun, 06 Nov 1994 08:49:37
+    http.Cookie = "k=v";
+    http.ContentRangeBegin = "10";
+    http.Agent.clear();
+    std::vector<std::string> seenByHandler;
+    http.OnBeforeHeaderSend = [&](THttpCli&, const std::string& method,
+                                  std::vector<std::string>& lines) {
+        EXPECT_EQ(method, "GET");
+        seenByHandler = lines;
+    };
+    http.OnCommand = [](THttpCli&, std::string& line) {
+        if (line.starts_with("Cookie:")) {
+            line.clear();  // written as an empty line
+        }
+    };
+    EXPECT_FALSE(Get(server.Url("/x")).raised);
+    const std::string port = std::to_string(server.Port());
+    EXPECT_EQ(server.Requests().at(0), std::string("GET /x HTTP/1.0\r\n") +
+                                           "From: a@b.example\r\n" + kAccept +
+                                           "Referer: http://ref.example/\r\n"
+                                           "Connection: Keep-Alive\r\n"
+                                           "Accept-Language: fr\r\n"
+                                           "Host: 127.0.0.1:" +
+                                           port +
+                                           "\r\n"
+                                           "Pragma: no-cache\r\n"
+                                           "Proxy-Connection: close\r\n"
+                                           "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+                                           "\r\n"
+                                           "Range: bytes=10-\r\n"
+                                           "\r\n");
+    EXPECT_EQ(seenByHandler.size(), 12u);
+    EXPECT_TRUE(http.ContentRangeBegin.empty()) << "the range is asked for once";
+}
+
 TEST_F(HttpCliTest, EventsFollowTheRequestInOrder) {
     ScriptedServer server({Answer({"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"})});
     std::vector<std::string> events;
