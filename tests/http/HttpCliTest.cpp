@@ -631,6 +631,18 @@ TEST_F(HttpCliTest, LargeBodyGoesToTheFileAsItArrives) {
     EXPECT_TRUE(stored.readAll().toStdString() == payload);
 }
 
+TEST_F(HttpCliTest, BodyThatCannotBeStoredFailsTheRequest) {
+    ScriptedServer server({Answer({"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndata"})});
+    auto full = TFileStream::Create("/dev/full");  // every write fails: the disk is full
+    ASSERT_NE(full, nullptr);
+    http.ReceiveStream = full.get();
+    const Outcome outcome = Get(server.Url("/"));
+    EXPECT_TRUE(outcome.raised);
+    EXPECT_EQ(outcome.message, "Can't write the received data");
+    EXPECT_EQ(outcome.errorCode, 404);
+    http.ReceiveStream = &body;
+}
+
 TEST_F(HttpCliTest, RequestVerTakesOnly10And11) {
     EXPECT_EQ(http.RequestVer(), "1.0");
     try {
