@@ -670,15 +670,15 @@ TEST_F(HttpCliTest, ValuesAtCreation) {
     EXPECT_EQ(http.TimeoutMs, 30000);
 }
 
-// Runs last in its process when the whole binary runs: it tells the application to quit.
-TEST_F(HttpCliTest, ZzApplicationQuittingAbortsTheWait) {
+TEST_F(HttpCliTest, ApplicationQuittingAbortsTheWait) {
     ScriptedServer silent({Exchange{{}, true, false}});
     QTimer::singleShot(50, [] { QCoreApplication::exit(0); });
     const Outcome outcome = Get(silent.Url("/"));
     EXPECT_TRUE(outcome.raised);
     EXPECT_EQ(outcome.message, "Connection aborted on request");
     EXPECT_EQ(outcome.errorCode, 404);
-    // Let the application run again for whatever follows.
+    // The quit request stays pending until the application's own loop has run once more; let it
+    // run so that the tests that follow can wait again.
     QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
     QCoreApplication::exec();
 }
