@@ -107,11 +107,17 @@ void THttpCli::SetRequestVer(const std::string& version) {
     fRequestVer = version;
 }
 
-void THttpCli::SetState(THttpState state) {
+bool THttpCli::SetState(THttpState state) {
     fState = state;
-    if (OnStateChange) {
-        OnStateChange(*this);
+    return Fire(OnStateChange);
+}
+
+bool THttpCli::Fire(const std::function<void(THttpCli&)>& event) {
+    const std::uint64_t request = fRequestSeq;
+    if (event) {
+        event(*this);
     }
+    return request == fRequestSeq;
 }
 
 void THttpCli::Get() {
@@ -154,20 +160,18 @@ void THttpCli::StartRequest(THttpRequest request) {
 
     if (fConnected && fConnHost == fTargetHost && fConnPort == fTargetPort &&
         fConnScheme == fTargetScheme) {
-        SetState(httpConnected);
-        if (OnSessionConnected) {
-            OnSessionConnected(*this);
+        if (SetState(httpConnected) && Fire(OnSessionConnected) && SetState(httpWaitingHeader)) {
+            SendRequest();
         }
-        SetState(httpWaitingHeader);
-        SendRequest();
         return;
     }
     if (fConnected) {
         fSocket.Abort();
         fConnected = false;
     }
-    SetState(httpNotConnected);
-    Connect();
+    if (SetState(httpNotConnected)) {
+        Connect();
+    }
 }
 
 void THttpCli::ResetResponse() {
@@ -192,7 +196,9 @@ void THttpCli::ResetResponse() {
 }
 
 void THttpCli::Connect() {
-    SetState(httpDnsLookup);
+    if (!SetState(httpDnsLookup)) {
+        return;
+    }
     fTimeout.start(TimeoutMs);
     fSocket.DnsLookup(fTargetHost);
 }
@@ -205,7 +211,9 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t error) {
         FailRequest(404, "can't resolve hostname to IP address", error);
         return;
     }
-    SetState(httpDnsLookupDone);
+    if (!SetState(httpDnsLookupDone)) {
+        return;
+    }
     fConnHost = fTargetHost;
     fConnPort = fTargetPort;
     fConnScheme = fTargetScheme;
@@ -238,12 +246,9 @@ void THttpCli::SocketSessionConnected(std::uint16_t error) {
     }
     fConnected = true;
     fLocationChangePending = false;
-    SetState(httpConnected);
-    if (OnSessionConnected) {
-        OnSessionConnected(*this);
+    if (SetState(httpConnected) && Fire(OnSessionConnected) && SetState(httpWaitingHeader)) {
+        SendRequest();
     }
-    SetState(httpWaitingHeader);
-    SendRequest();
 }
 
 std::vector<std::string> THttpCli::BuildRequestLines() const {
@@ -393,8 +398,9 @@ void THttpCli::GetHeaderLineNext(const std::string& line) {
         if (OnHeaderEnd) {
             OnHeaderEnd(*this);
         }
-        SetState(httpWaitingBody);
-        ReceiveBodyBytes(line.data(), line.size());
+        if (SetState(httpWaitingBody)) {
+            ReceiveBodyBytes(line.data(), line.size());
+        }
         return;
     }
     if (line.empty()) {
@@ -653,11 +659,7 @@ void THttpCli::WriteBody(const char* data, std::size_t length) {
 }
 
 void THttpCli::BodyComplete() {
-    SetState(httpBodyReceived);
-    if (OnDocEnd) {
-        OnDocEnd(*this);
-    }
-    if (fState == httpReady) {
+    if (!SetState(httpBodyReceived) || !Fire(OnDocEnd)) {
         return;
     }
     if (fCloseReq) {
@@ -765,17 +767,18 @@ void THttpCli::StartRelocation() {
         fStreamStartSize = ReceiveStream->Size();
     }
     if (reuse) {
-        SetState(httpConnected);
-        SetState(httpWaitingHeader);
-        SendRequest();
+        if (SetState(httpConnected) && SetState(httpWaitingHeader)) {
+            SendRequest();
+        }
         return;
     }
     if (fConnected) {
         fSocket.Abort();
         fConnected = false;
     }
-    SetState(httpNotConnected);
-    PostForRequest([this] { Connect(); });
+    if (SetState(httpNotConnected)) {
+        PostForRequest([this] { Connect(); });
+    }
 }
 
 void THttpCli::FailRequest(int statusCode, const std::string& reason, std::uint16_t error) {

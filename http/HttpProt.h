@@ -150,7 +150,9 @@ class THttpCli {
     void FailRequest(int statusCode, const std::string& reason, std::uint16_t error);
     void TimedOut();
     void SetReady();
-    void SetState(THttpState state);
+    // Both return false when a handler of the event aborted the request: stop there.
+    bool SetState(THttpState state);
+    bool Fire(const std::function<void(THttpCli&)>& event);
     bool BodyExpected() const;
     bool StillReading(std::uint64_t responseSeq) const;
     template <typename F>

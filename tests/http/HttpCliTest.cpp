@@ -577,6 +577,30 @@ TEST_F(HttpCliTest, SecondGetOnTheSameInstanceIsBusy) {
     EXPECT_EQ(body.Data(), "done") << "the first request goes on";
 }
 
+TEST_F(HttpCliTest, AbortWorksInEveryWaitingState) {
+    for (const THttpState abortAt :
+         {httpDnsLookup, httpDnsLookupDone, httpWaitingHeader, httpWaitingBody}) {
+        SCOPED_TRACE(abortAt);
+        ScriptedServer server({Exchange{{"HTTP/1.0 200 OK\r\n\r\nsome"}, true, false}});
+        bool aborted = false;
+        http.OnStateChange = [&](THttpCli& client) {
+            if (client.State() == abortAt && !aborted) {
+                aborted = true;
+                client.Abort();
+            }
+        };
+        requestDone.reset();
+        const Outcome outcome = Get(server.Url("/"));
+        EXPECT_TRUE(aborted);
+        EXPECT_TRUE(outcome.raised);
+        EXPECT_EQ(outcome.message, "Connection aborted on request");
+        EXPECT_EQ(http.State(), httpReady);
+        ASSERT_TRUE(WaitUntil([&] { return requestDone.has_value(); }));
+        EXPECT_EQ(*requestDone, 3);
+        EXPECT_TRUE(WaitUntil([&] { return server.AllClosed(); }));
+    }
+}
+
 TEST_F(HttpCliTest, AbortEndsTheRequestAndTheClientServesTheNextOne) {
     ScriptedServer silent({Exchange{{}, true, false}});
     QTimer::singleShot(50, [&] { http.Abort(); });
