@@ -11,6 +11,10 @@
 //     - a filter chain on the output hook that rejects outbound UDP to port 443 (QUIC) with an
 //       ICMP port-unreachable, so that browsers fall back to TCP at once. It skips the same
 //       loopback destinations and marked packets.
+//     Both act only while the running program has armed them (see "Arming" below): while
+//     Gardalix is not running, or its transparent listener is closed, the machine's traffic
+//     goes out untouched instead of being sent to a port where nobody (or another local user's
+//     program) listens.
 //  2. It writes the configuration file below (last, after the table exists).
 //  3. It gives the program `cap_net_admin` as a permitted file capability only
 //     (`cap_net_admin+p`): the process starts without it in its effective set.
@@ -27,6 +31,16 @@
 //  - Find each accepted connection's original destination with
 //    getsockopt(SOL_IP, SO_ORIGINAL_DST) (a sockaddr_in) for IPv4 and
 //    getsockopt(SOL_IPV6, IP6T_SO_ORIGINAL_DST) (a sockaddr_in6) for IPv6.
+//  - Arm the redirect while its transparent listener of a family is open, and disarm it when it
+//    closes: see RedirectHeartbeat.h.
+//
+// Arming: the table holds a set `armed` of address families (ipv4, ipv6) whose elements
+// expire kRedirectArmSeconds after they were last refreshed; the redirect and the QUIC refusal
+// apply only to packets of a family in the set. The kernel refreshes an element itself when it
+// sees a UDP datagram carrying the firewall mark, sent to 127.0.0.1:transparent_port (ipv4) or
+// [::1]:transparent_port (ipv6), whose first byte is kArmByte; kDisarmByte removes it at once.
+// Such datagrams are dropped (send() fails with EPERM, which is expected). Only a process that
+// may set the mark (CAP_NET_ADMIN) can arm, and a crashed program disarms by expiry.
 //
 // The file: plain `key=value` lines, blank lines and lines starting with '#' ignored, spaces
 // around keys and values ignored, unknown keys ignored (newer tools may add some), a key given
@@ -55,9 +69,17 @@ inline constexpr std::uint16_t kDefaultTransparentPort = 3130;
 // The firewall mark (SO_MARK) of the library's own upstream sockets: "GX".
 inline constexpr std::uint32_t kDriverFirewallMark = 0x4758;
 
-// The nftables table: family and name.
+// The nftables table: family and name, and its set of armed address families.
 inline constexpr const char* kDriverTableFamily = "inet";
 inline constexpr const char* kDriverTableName = "gardalix";
+inline constexpr const char* kArmedSetName = "armed";
+
+// Arming: how long an arming lasts without refresh, how often the program refreshes it, and
+// the first byte of the datagrams that arm and disarm.
+inline constexpr int kRedirectArmSeconds = 10;
+inline constexpr int kRedirectHeartbeatSeconds = 2;
+inline constexpr char kArmByte = '1';
+inline constexpr char kDisarmByte = '0';
 
 // The file keys.
 inline constexpr std::string_view kTransparentPortKey = "transparent_port";

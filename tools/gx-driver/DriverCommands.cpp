@@ -158,6 +158,15 @@ int ShowDriverStatus(const DriverOptions& options) {
     std::cout << "Capacité cap_net_admin de " << program << " : "
               << (capability ? "présente" : "absente") << "\n";
 
+    if (table) {
+        const std::string armed = ArmedFamilies();
+        std::cout << "Redirection en service : "
+                  << (armed.empty() ? "non (Gardalix n'a pas ouvert son mode transparent ; le "
+                                      "trafic passe sans détour)"
+                                    : "oui (" + armed + ")")
+                  << "\n";
+    }
+
     const bool installed = table && config && capability;
     const bool nothing = !table && !config && !capability;
     std::cout << "Mode transparent : "

@@ -117,4 +117,17 @@ bool DriverTableExists() {
     return RunNft({"list", "table", kDriverTableFamily, kDriverTableName}).ok;
 }
 
+std::string ArmedFamilies() {
+    const NftResult set =
+        RunNft({"list", "set", kDriverTableFamily, kDriverTableName, kArmedSetName});
+    const size_t elements = set.output.find("elements = {");
+    if (!set.ok || elements == std::string::npos) {
+        return "";
+    }
+    const std::string list = set.output.substr(elements, set.output.find('}', elements) - elements);
+    const bool v4 = list.find("ipv4") != std::string::npos;
+    const bool v6 = list.find("ipv6") != std::string::npos;
+    return v4 && v6 ? "IPv4, IPv6" : v4 ? "IPv4" : v6 ? "IPv6" : "";
+}
+
 }  // namespace gx

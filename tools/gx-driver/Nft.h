@@ -20,4 +20,8 @@ NftResult ApplyRuleset(const std::string& ruleset);
 // True when the table `inet gardalix` exists.
 bool DriverTableExists();
 
+// The address families the running program has armed, as "IPv4", "IPv6", "IPv4, IPv6", or
+// empty when none is (or there is no table).
+std::string ArmedFamilies();
+
 }  // namespace gx

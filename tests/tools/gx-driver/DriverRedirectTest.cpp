@@ -19,6 +19,7 @@
 
 #include "DriverFixture.h"
 #include "platform/driver/DriverConfig.h"
+#include "platform/driver/RedirectHeartbeat.h"
 
 namespace gx {
 namespace {
@@ -153,6 +154,22 @@ class GxDriverRedirect : public DriverFixture {
         return fd;
     }
 
+    // What the running program does while its transparent listener of a family is open (arm)
+    // and when it closes it (disarm): a marked datagram to its own port.
+    void Beat(int family, bool arm, std::uint16_t port = kDefaultTransparentPort,
+              bool marked = true) const {
+        const Fd beat = Open(family, SOCK_DGRAM);
+        if (marked) {
+            const std::uint32_t mark = kDriverFirewallMark;
+            ASSERT_EQ(::setsockopt(beat.get(), SOL_SOCKET, SO_MARK, &mark, sizeof mark), 0);
+        }
+        EXPECT_TRUE(SendRedirectHeartbeat(beat.get(), family, port, arm)) << std::strerror(errno);
+    }
+    void ArmBoth(std::uint16_t port = kDefaultTransparentPort) const {
+        Beat(AF_INET, true, port);
+        Beat(AF_INET6, true, port);
+    }
+
     // Where the kernel says an accepted, redirected connection was going.
     static std::string OriginalDestination(int fd, int family) {
         sockaddr_storage original{};
@@ -176,11 +193,30 @@ class GxDriverRedirect : public DriverFixture {
                 Listen(AF_INET, SOCK_STREAM, "0.0.0.0", 80),
                 Listen(AF_INET6, SOCK_STREAM, "::", 80)};
     }
+
+    // Which listener a new connection to address:80 reaches: "transparent" or "origin".
+    std::string Destination(const Listeners& listeners, int family,
+                            const std::string& address) const;
 };
+
+std::string GxDriverRedirect::Destination(const Listeners& listeners, int family,
+                                          const std::string& address) const {
+    const Fd client = Connect(family, SOCK_STREAM, address, 80, false);
+    const Fd& transparent = family == AF_INET ? listeners.transparentV4 : listeners.transparentV6;
+    const Fd& origin = family == AF_INET ? listeners.originV4 : listeners.originV6;
+    pollfd both[2] = {{transparent.get(), POLLIN, 0}, {origin.get(), POLLIN, 0}};
+    if (::poll(both, 2, kWaitMs) <= 0) {
+        return "nowhere";
+    }
+    const int reached = both[0].revents ? transparent.get() : origin.get();
+    const Fd accepted(::accept(reached, nullptr, nullptr));
+    return both[0].revents ? "transparent" : "origin";
+}
 
 TEST_F(GxDriverRedirect, OutboundTcpReachesTheListenerWithItsOriginalDestination) {
     ASSERT_EQ(Install().status, 0);
     const Listeners listeners = ListenAll();
+    ArmBoth();
     const struct {
         int family;
         const char* address;
@@ -221,6 +257,7 @@ TEST_F(GxDriverRedirect, OutboundTcpReachesTheListenerWithItsOriginalDestination
 TEST_F(GxDriverRedirect, LoopbackAndMarkedConnectionsGoStraightThrough) {
     ASSERT_EQ(Install().status, 0);
     const Listeners listeners = ListenAll();
+    ArmBoth();
     const struct {
         int family;
         const char* address;
@@ -245,6 +282,7 @@ TEST_F(GxDriverRedirect, LoopbackAndMarkedConnectionsGoStraightThrough) {
 TEST_F(GxDriverRedirect, OnlyTheListedPortsAreRedirected) {
     ASSERT_EQ(Install("--ports 80,8080 --listen-port 4000").status, 0);
     const Listeners listeners = ListenAll(4000);
+    ArmBoth(4000);
     const Fd other = Listen(AF_INET, SOCK_STREAM, "0.0.0.0", 81);
 
     const Fd listed = Connect(AF_INET, SOCK_STREAM, kFarV4, 80, false);
@@ -254,6 +292,46 @@ TEST_F(GxDriverRedirect, OnlyTheListedPortsAreRedirected) {
     const Fd accepted(::accept(listeners.transparentV4.get(), nullptr, nullptr));
     EXPECT_EQ(OriginalDestination(accepted.get(), AF_INET), "10.200.0.1:80");
     EXPECT_FALSE(Readable(listeners.transparentV4.get(), 0)) << "port 81 redirected";
+}
+
+TEST_F(GxDriverRedirect, OnlyTheRunningProgramArmsTheRedirectFamilyByFamily) {
+    ASSERT_EQ(Install().status, 0);
+    const Listeners listeners = ListenAll();
+    // Installed but not armed: the program is not running, nothing is sent to its port.
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4), "origin");
+    EXPECT_EQ(Destination(listeners, AF_INET6, kFarV6), "origin");
+
+    // Datagrams without the mark, or to another port, arm nothing.
+    Beat(AF_INET, true, kDefaultTransparentPort, false);
+    Beat(AF_INET, true, kDefaultTransparentPort + 1);
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4), "origin");
+
+    Beat(AF_INET, true);
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4), "transparent");
+    EXPECT_EQ(Destination(listeners, AF_INET6, kFarV6), "origin");
+    const auto status = Tool("status");
+    EXPECT_NE(status.output.find("Redirection en service : oui (IPv4)"), std::string::npos)
+        << status.output;
+
+    Beat(AF_INET6, true);
+    EXPECT_EQ(Destination(listeners, AF_INET6, kFarV6), "transparent");
+
+    // Closing the listener disarms at once.
+    Beat(AF_INET, false);
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4), "origin");
+    EXPECT_EQ(Destination(listeners, AF_INET6, kFarV6), "transparent");
+}
+
+TEST_F(GxDriverRedirect, AnArmingNotRefreshedExpires) {
+    ASSERT_EQ(Install().status, 0);
+    Beat(AF_INET, true);
+    // The kernel counts down the element's life; read it back rather than wait it out.
+    const auto set = namespace_.Run("nft list set inet gardalix armed");
+    const size_t expires = set.output.find("ipv4 expires ");
+    ASSERT_NE(expires, std::string::npos) << set.output;
+    const std::string left = set.output.substr(expires + 13, 3);
+    EXPECT_TRUE(left == "10s" || left.substr(0, 2) == "9s" || left.substr(0, 2) == "8s")
+        << set.output;
 }
 
 class GxDriverQuic : public GxDriverRedirect {
@@ -280,10 +358,22 @@ class GxDriverQuic : public GxDriverRedirect {
     Fd serverV4_, serverV6_;
 };
 
+TEST_F(GxDriverQuic, NotRefusedUntilArmed) {
+    ASSERT_EQ(Install().status, 0);
+    serverV4_ = Listen(AF_INET, SOCK_DGRAM, "0.0.0.0", 443);
+    serverV6_ = Listen(AF_INET6, SOCK_DGRAM, "::", 443);
+    EXPECT_EQ(SendDatagram(AF_INET, kFarV4, false), "delivered");
+    EXPECT_EQ(SendDatagram(AF_INET6, kFarV6, false), "delivered");
+    Beat(AF_INET6, true);
+    EXPECT_EQ(SendDatagram(AF_INET, kFarV4, false), "delivered");
+    EXPECT_EQ(SendDatagram(AF_INET6, kFarV6, false), "refused");
+}
+
 TEST_F(GxDriverQuic, UdpToPort443IsRefusedAtOnceExceptLoopbackAndMarked) {
     ASSERT_EQ(Install().status, 0);
     serverV4_ = Listen(AF_INET, SOCK_DGRAM, "0.0.0.0", 443);
     serverV6_ = Listen(AF_INET6, SOCK_DGRAM, "::", 443);
+    ArmBoth();
     const struct {
         int family;
         const char* address;
@@ -302,6 +392,7 @@ TEST_F(GxDriverQuic, UdpToPort443IsRefusedAtOnceExceptLoopbackAndMarked) {
 
 TEST_F(GxDriverQuic, AfterUninstallNothingIsRedirectedOrRefused) {
     ASSERT_EQ(Install().status, 0);
+    ArmBoth();
     ASSERT_EQ(Tool("uninstall").status, 0);
     serverV4_ = Listen(AF_INET, SOCK_DGRAM, "0.0.0.0", 443);
     serverV6_ = Listen(AF_INET6, SOCK_DGRAM, "::", 443);

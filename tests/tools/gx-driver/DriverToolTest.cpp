@@ -29,8 +29,17 @@ TEST_F(GxDriverTool, InstallCreatesTheTableTheFileAndTheCapability) {
 
     const std::string table = Table();
     EXPECT_NE(table.find("type nat hook output priority -100"), std::string::npos) << table;
-    EXPECT_NE(table.find("meta l4proto tcp redirect to :3130"), std::string::npos) << table;
-    EXPECT_NE(table.find("udp dport 443 reject"), std::string::npos) << table;
+    EXPECT_NE(table.find("meta nfproto @armed meta l4proto tcp redirect to :3130"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("meta nfproto @armed udp dport 443 reject"), std::string::npos) << table;
+    EXPECT_NE(table.find("set armed"), std::string::npos) << table;
+    EXPECT_NE(table.find("flags dynamic,timeout"), std::string::npos) << table;
+    EXPECT_NE(table.find("timeout 10s"), std::string::npos) << table;
+    EXPECT_EQ(Count(table, "udp dport 3130 @th,64,8 0x31 update @armed { meta nfproto } drop"), 2u)
+        << table;
+    EXPECT_EQ(Count(table, "udp dport 3130 @th,64,8 0x30 delete @armed { meta nfproto } drop"), 2u)
+        << table;
     EXPECT_EQ(Count(table, "meta mark 0x00004758 return"), 2u) << table;
     EXPECT_EQ(Count(table, "ip daddr 127.0.0.0/8 return"), 2u) << table;
     EXPECT_EQ(Count(table, "ip6 daddr ::1 return"), 2u) << table;
@@ -45,6 +54,8 @@ TEST_F(GxDriverTool, InstallCreatesTheTableTheFileAndTheCapability) {
     EXPECT_EQ(status.status, 0) << status.output;
     EXPECT_NE(status.output.find("Mode transparent : installé"), std::string::npos)
         << status.output;
+    EXPECT_NE(status.output.find("Redirection en service : non"), std::string::npos)
+        << status.output;
 }
 
 TEST_F(GxDriverTool, InstallingAgainReplacesTheTableWhole) {
@@ -54,8 +65,11 @@ TEST_F(GxDriverTool, InstallingAgainReplacesTheTableWhole) {
 
     const std::string table = Table();
     EXPECT_EQ(Count(table, "chain redirect_tcp"), 1u) << table;
-    EXPECT_EQ(Count(table, "chain reject_quic"), 1u) << table;
-    EXPECT_NE(table.find("tcp dport { 80, 8080 } redirect to :4000"), std::string::npos) << table;
+    EXPECT_EQ(Count(table, "chain filter_out"), 1u) << table;
+    EXPECT_EQ(Count(table, "set armed"), 1u) << table;
+    EXPECT_NE(table.find("@armed tcp dport { 80, 8080 } redirect to :4000"), std::string::npos)
+        << table;
+    EXPECT_EQ(Count(table, "udp dport 4000 @th,64,8"), 4u) << table;
     EXPECT_EQ(table.find("meta l4proto tcp redirect"), std::string::npos) << table;
     EXPECT_EQ(table.find(":3130"), std::string::npos) << table;
 
