@@ -116,6 +116,11 @@ int InstallDriver(const DriverOptions& options) {
 int UninstallDriver(const DriverOptions& options) {
     const std::string path = DriverConfigPath();
     const std::string program = ProgramToCheck(options, ReadDriverConfig(path));
+    std::error_code ec;
+    const bool hadTable = DriverTableExists();
+    const bool hadConfig = fs::exists(path, ec);
+    // Only a file that holds our capability is touched.
+    const bool hadCapability = HasNetAdmin(program);
     int status = kDriverOk;
 
     // The table goes first: from then on no connection is sent to a listener that may be
@@ -129,14 +134,27 @@ int UninstallDriver(const DriverOptions& options) {
     if (!RemoveDriverConfig(path, &error)) {
         status = Fail(error);
     }
-    if (!RemoveCapabilities(program, &error)) {
+    if (hadCapability && !RemoveCapabilities(program, &error)) {
         status = Fail(error);
     }
-    if (status == kDriverOk) {
-        std::cout << "Mode transparent désinstallé : table " << kTable << ", configuration " << path
-                  << " et capacité de " << program << " retirées.\n";
+    if (status != kDriverOk) {
+        return status;
     }
-    return status;
+    if (!hadTable && !hadConfig && !hadCapability) {
+        std::cout << "Le mode transparent n'était pas installé : rien à retirer.\n";
+        return kDriverOk;
+    }
+    std::cout << "Mode transparent désinstallé.\n";
+    if (hadTable) {
+        std::cout << "  Table nftables " << kTable << " supprimée.\n";
+    }
+    if (hadConfig) {
+        std::cout << "  Configuration " << path << " supprimée.\n";
+    }
+    if (hadCapability) {
+        std::cout << "  Capacité cap_net_admin retirée à " << program << "\n";
+    }
+    return kDriverOk;
 }
 
 int ShowDriverStatus(const DriverOptions& options) {

@@ -92,10 +92,14 @@ TEST_F(GxDriverTool, InstallingForAnotherProgramTakesTheCapabilityFromTheFirst) 
 
 TEST_F(GxDriverTool, UninstallLeavesNothingAndIsHarmlessTwice) {
     ASSERT_EQ(Install().status, 0);
-    for (int round = 0; round < 2; ++round) {
-        SCOPED_TRACE(round);
+    const struct {
+        const char* says;
+    } rounds[] = {{"Mode transparent désinstallé."}, {"n'était pas installé"}};
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.says);
         const CommandRun uninstall = Tool("uninstall");
         EXPECT_EQ(uninstall.status, 0) << uninstall.output;
+        EXPECT_NE(uninstall.output.find(round.says), std::string::npos) << uninstall.output;
         EXPECT_EQ(Table(), "");
         EXPECT_FALSE(std::filesystem::exists(ConfigPath()));
         EXPECT_EQ(Capabilities(program_).find("cap_net_admin"), std::string::npos);
@@ -104,6 +108,15 @@ TEST_F(GxDriverTool, UninstallLeavesNothingAndIsHarmlessTwice) {
     EXPECT_NE(status.status, 0);
     EXPECT_NE(status.output.find("Mode transparent : non installé"), std::string::npos)
         << status.output;
+}
+
+TEST_F(GxDriverTool, UninstallLeavesOtherCapabilitiesOfAnUnrelatedFileAlone) {
+    // Nothing installed; the default program beside the tool is not ours to change, and a
+    // file named on the command line without our capability keeps what it has.
+    ASSERT_EQ(RunCommand("setcap cap_net_raw+ep " + program_).status, 0);
+    const CommandRun uninstall = Tool("uninstall --program " + program_);
+    EXPECT_EQ(uninstall.status, 0) << uninstall.output;
+    EXPECT_NE(Capabilities(program_).find("cap_net_raw=ep"), std::string::npos);
 }
 
 TEST_F(GxDriverTool, StatusTellsAPartialInstallation) {
