@@ -51,12 +51,14 @@ std::string ProgramToCheck(const DriverOptions& options,
     return DefaultProgramPath();
 }
 
-// Puts back the state before a failed install, as far as it can.
-void RollBack(const std::optional<std::string>& programWithCapability) {
-    ApplyRuleset(BuildRemoveRuleset());
-    if (programWithCapability) {
+// Puts back the state before a failed install, as far as it can: the previous installation's
+// table, or none; the capability only where it was not before.
+void RollBack(const std::optional<DriverConfig>& previous,
+              const std::optional<std::string>& grantedProgram) {
+    ApplyRuleset(previous ? BuildInstallRuleset(*previous) : BuildRemoveRuleset());
+    if (grantedProgram && !(previous && previous->program == *grantedProgram)) {
         std::string ignored;
-        RemoveCapabilities(*programWithCapability, &ignored);
+        RemoveCapabilities(*grantedProgram, &ignored);
     }
 }
 
@@ -90,12 +92,12 @@ int InstallDriver(const DriverOptions& options) {
     }
     std::string error;
     if (!GrantNetAdmin(config.program, &error)) {
-        RollBack(std::nullopt);
+        RollBack(previous, std::nullopt);
         return Fail(error);
     }
     // The file comes last: the program opens its transparent listener when it finds it.
     if (!WriteDriverConfig(config, path, &error)) {
-        RollBack(config.program);
+        RollBack(previous, config.program);
         return Fail("impossible d'écrire la configuration : " + error);
     }
     // A reinstall for another program leaves no privilege behind on the old one.
@@ -109,7 +111,8 @@ int InstallDriver(const DriverOptions& options) {
               << ") redirigées vers le port " << config.transparentPort
               << ", QUIC (UDP 443) refusé.\n"
               << "  Configuration : " << path << "\n"
-              << "  Capacité cap_net_admin+p donnée à " << config.program << "\n";
+              << "  Capacité cap_net_admin+p donnée à " << config.program << "\n"
+              << "La redirection s'applique tant que Gardalix est en marche.\n";
     return kDriverOk;
 }
 

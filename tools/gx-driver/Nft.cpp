@@ -16,6 +16,9 @@ namespace {
 // nft lives in the system folders, which a user's PATH (or sudo's) may not list.
 constexpr const char* kNftCandidates[] = {"/usr/sbin/nft", "/sbin/nft", "/usr/bin/nft"};
 
+// The child's exit status when nft could not be started at all.
+constexpr int kCannotRun = 127;
+
 std::string FindNft() {
     for (const char* candidate : kNftCandidates) {
         if (::access(candidate, X_OK) == 0) {
@@ -84,7 +87,7 @@ NftResult RunNft(const std::vector<std::string>& arguments, const std::string& i
         const std::string message =
             std::string("impossible de lancer ") + argv[0] + " : " + std::strerror(errno) + "\n";
         [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, message.data(), message.size());
-        ::_exit(127);
+        ::_exit(kCannotRun);
     }
     ::close(toChild[0]);
     ::close(fromChild[1]);
@@ -106,6 +109,10 @@ NftResult RunNft(const std::vector<std::string>& arguments, const std::string& i
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotRun) {
+        result.output = "la commande nft est introuvable ; installez le paquet nftables (" +
+                        result.output.substr(0, result.output.find('\n')) + ")";
+    }
     return result;
 }
 

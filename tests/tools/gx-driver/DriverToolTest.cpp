@@ -147,6 +147,20 @@ TEST_F(GxDriverTool, AFailedInstallTakesBackTheTableAndTheCapability) {
     EXPECT_EQ(Capabilities(program_).find("cap_net_admin"), std::string::npos);
 }
 
+TEST_F(GxDriverTool, AFailedReinstallKeepsThePreviousInstallation) {
+    ASSERT_EQ(Install().status, 0);
+    const std::string before = Table();
+    const auto config = ReadDriverConfig(ConfigPath());
+    // A file of /proc takes no capability.
+    const CommandRun again = Tool("install --ports 80 --program /proc/version");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.output.find("cap_net_admin"), std::string::npos) << again.output;
+    EXPECT_EQ(Table(), before);
+    EXPECT_EQ(ReadDriverConfig(ConfigPath()), config);
+    EXPECT_NE(Capabilities(program_).find("cap_net_admin=p"), std::string::npos);
+    EXPECT_EQ(Tool("status").status, 0);
+}
+
 TEST_F(GxDriverTool, OnlyRootMayRunIt) {
     if (!testing::CommandWorks("setpriv --version")) {
         GTEST_SKIP() << "needs setpriv (util-linux) to run the tool as another user";
