@@ -105,7 +105,7 @@ std::string DriverConfigPath();
 std::optional<std::vector<std::uint16_t>> ParsePortList(std::string_view text);
 
 // The file's text for a configuration, and back. ParseDriverConfig gives nothing when a
-// required key is missing or any known key is malformed or repeated.
+// required key is missing, a known key is malformed, or any key is repeated.
 std::string FormatDriverConfig(const DriverConfig& config);
 std::optional<DriverConfig> ParseDriverConfig(std::string_view text);
 
