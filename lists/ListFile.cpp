@@ -11,14 +11,15 @@
 namespace gx {
 namespace {
 
-// Reads in large blocks: a list of a million records is read at the disk's pace.
-constexpr size_t kReadBlockRecords = 4096;
+// Reads in blocks of about a megabyte: a list of a million records is read at the disk's pace.
+constexpr size_t kBlockBytes = 1 << 20;
 
-// Reads exactly `size` bytes unless the file ends first; -1 on a read error.
-ssize_t ReadFully(int fd, char* buffer, size_t size) {
+// Reads exactly `size` bytes at `offset` unless the file ends first; -1 on a read error.
+ssize_t ReadAt(int fd, char* buffer, size_t size, off_t offset) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
+        const ssize_t n =
+            ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -32,22 +33,6 @@ ssize_t ReadFully(int fd, char* buffer, size_t size) {
     }
     return static_cast<ssize_t>(done);
 }
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 }  // namespace
 
@@ -73,38 +58,59 @@ std::string ScrambleRecord(std::string_view entry, size_t recordSize) {
     return record;
 }
 
-bool ReadListRecords(const std::string& path, size_t recordSize,
-                     const std::function<void(size_t recordCount)>& onRecordCount,
-                     const std::function<void(std::string_view entry)>& onEntry) {
-    // Read-only: the lists belong to the installation (root-owned, read-only on Linux), and the
-    // program never writes them.
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        return false;
+ListFile::~ListFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
+}
+
+bool ListFile::Open(const std::string& path, size_t recordSize) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    size_t remaining = RecordCount(static_cast<size_t>(info.st_size), recordSize);
-    onRecordCount(remaining);
-    std::vector<char> block(recordSize * kReadBlockRecords);
-    while (remaining > 0) {
-        const size_t wanted = std::min(remaining, kReadBlockRecords);
-        const ssize_t got = ReadFully(file.get(), block.data(), wanted * recordSize);
+    recordSize_ = recordSize;
+    recordCount_ = static_cast<size_t>(info.st_size) / recordSize;
+    return true;
+}
+
+bool ListFile::ReadBlocks(size_t first, size_t count,
+                          const std::function<void(std::span<char> records)>& onBlock) const {
+    const size_t blockRecords = std::max<size_t>(1, kBlockBytes / recordSize_);
+    std::vector<char> block(std::min(count, blockRecords) * recordSize_);
+    size_t next = first;
+    const size_t end = first + count;
+    while (next < end) {
+        const size_t wanted = std::min(end - next, blockRecords);
+        const ssize_t got =
+            ReadAt(fd_, block.data(), wanted * recordSize_, static_cast<off_t>(next * recordSize_));
         if (got < 0) {
             return false;
         }
-        const size_t records = static_cast<size_t>(got) / recordSize;
-        for (size_t i = 0; i < records; ++i) {
-            onEntry(UnscrambleRecord({block.data() + i * recordSize, recordSize}));
-        }
+        const size_t records = static_cast<size_t>(got) / recordSize_;
+        onBlock({block.data(), records * recordSize_});
         if (records < wanted) {
             return false;  // the file shrank while it was read
         }
-        remaining -= records;
+        next += records;
     }
     return true;
+}
+
+bool ReadListRecords(const std::string& path, size_t recordSize,
+                     const std::function<void(size_t recordCount)>& onRecordCount,
+                     const std::function<void(std::string_view entry)>& onEntry) {
+    ListFile file;
+    if (!file.Open(path, recordSize)) {
+        return false;
+    }
+    onRecordCount(file.RecordCount());
+    return file.ReadBlocks(0, file.RecordCount(), [&](std::span<char> records) {
+        for (size_t offset = 0; offset < records.size(); offset += recordSize) {
+            onEntry(UnscrambleRecord(records.subspan(offset, recordSize)));
+        }
+    });
 }
 
 }  // namespace gx

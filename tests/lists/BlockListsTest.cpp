@@ -183,6 +183,19 @@ TEST_F(BlockLists, MalwareAnswersEqualABinarySearchOfTheSortedList) {
     }
 }
 
+TEST_F(BlockLists, ALongListLoadedInTwoHalvesFindsEveryEntry) {
+    std::vector<std::string> entries;
+    for (int i = 0; i < 100000; ++i) {
+        entries.push_back("host" + std::to_string(i) + ".example/Page?n=" + std::to_string(i * 7));
+    }
+    ASSERT_TRUE(LoadMalware(entries));
+    EXPECT_EQ(MalwareURLCount(), entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        ASSERT_TRUE(IsMalwareURL(FoldText(entries[i]))) << entries[i];
+        ASSERT_FALSE(IsMalwareURL(entries[i] + "/")) << entries[i];
+    }
+}
+
 TEST_F(BlockLists, AdultAnswersEqualThePlainScan) {
     std::mt19937 random(99);
     for (int round = 0; round < 4; ++round) {
