@@ -10,6 +10,11 @@
 namespace gx::bench {
 namespace {
 
+struct Counts {
+    std::atomic<uint64_t> answered{0};
+    std::atomic<uint64_t> listed{0};  // requests for a path under /listed/
+};
+
 std::string MakeResponse(bool close) {
     std::string page(1024, 'x');
     return std::string("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1024\r\n") +
@@ -20,8 +25,8 @@ std::string MakeResponse(bool close) {
 // carry no body), then reads on.
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(asio::ip::tcp::socket socket, std::atomic<uint64_t>& answered)
-        : socket_(std::move(socket)), answered_(answered) {}
+    Session(asio::ip::tcp::socket socket, Counts& counts)
+        : socket_(std::move(socket)), counts_(counts) {}
 
     void Read() {
         auto self = shared_from_this();
@@ -43,8 +48,11 @@ class Session : public std::enable_shared_from_this<Session> {
         while (!close && (end = pending_.find("\r\n\r\n")) != std::string::npos) {
             std::string_view head(pending_.data(), end);
             close = head.find("Connection: close") != std::string_view::npos;
+            if (head.find(" /listed/") != std::string_view::npos) {
+                counts_.listed.fetch_add(1, std::memory_order_relaxed);
+            }
             out_ += close ? closing : keepAlive;
-            answered_.fetch_add(1, std::memory_order_relaxed);
+            counts_.answered.fetch_add(1, std::memory_order_relaxed);
             pending_.erase(0, end + 4);
         }
         if (out_.empty())
@@ -64,7 +72,7 @@ class Session : public std::enable_shared_from_this<Session> {
     }
 
     asio::ip::tcp::socket socket_;
-    std::atomic<uint64_t>& answered_;
+    Counts& counts_;
     std::array<char, 16384> chunk_;
     std::string pending_;
     std::string out_;
@@ -73,7 +81,7 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 struct BenchOrigin::Impl {
-    std::atomic<uint64_t> answered{0};
+    Counts counts;
     asio::io_context io{1};
     asio::ip::tcp::acceptor acceptor{io, {asio::ip::make_address("127.0.0.1"), 0}};
     std::thread thread;
@@ -84,7 +92,7 @@ struct BenchOrigin::Impl {
                 return;
             if (!error) {
                 socket.set_option(asio::ip::tcp::no_delay(true));
-                std::make_shared<Session>(std::move(socket), answered)->Read();
+                std::make_shared<Session>(std::move(socket), counts)->Read();
             }
             Accept();
         });
@@ -107,7 +115,11 @@ uint16_t BenchOrigin::Port() const {
 }
 
 uint64_t BenchOrigin::Answered() const {
-    return impl_->answered.load();
+    return impl_->counts.answered.load();
+}
+
+uint64_t BenchOrigin::AnsweredListed() const {
+    return impl_->counts.listed.load();
 }
 
 }  // namespace gx::bench

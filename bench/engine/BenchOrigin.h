@@ -14,6 +14,8 @@ class BenchOrigin {
     uint16_t Port() const;
     // Requests answered so far.
     uint64_t Answered() const;
+    // Requests for a path under /listed/, which the engine must never let through.
+    uint64_t AnsweredListed() const;
 
   private:
     struct Impl;
