@@ -1,5 +1,6 @@
 #include "platform/registry/RegistryHive.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -15,6 +16,8 @@ namespace {
 
 // How long a call waits for another process that holds the hive's write lock.
 constexpr int kBusyTimeoutMs = 10000;
+// How long to keep asking for WAL when the switch is refused without an error.
+constexpr int kWalSwitchPatienceMs = 1000;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS reg_keys(
@@ -65,6 +68,11 @@ class Statement {
   private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Names end at their first zero byte, as they do for the system's C-string calls.
+std::string_view AsName(std::string_view name) {
+    return name.substr(0, name.find('\0'));
+}
 
 std::string ToStored(std::string_view cp1252) {
     return Cp1252ToUtf8(cp1252);
@@ -141,19 +149,27 @@ std::optional<std::string> PragmaResult(sqlite3* db, const char* sql) {
 }
 
 // Switching a fresh file to WAL needs a moment alone with it; another process opening the hive
-// at the same instant makes it fail with "busy" without waiting, so try again for a while.
+// at the same instant makes the switch fail at once, either with "busy" or by leaving the old
+// mode in place, so try again for a while. A file system that cannot do WAL at all keeps the
+// rollback journal, which is as safe, only slower with several processes.
 bool EnableWal(sqlite3* db) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
     while (true) {
-        auto mode = PragmaResult(db, "PRAGMA journal_mode=WAL");
+        const auto mode = PragmaResult(db, "PRAGMA journal_mode=WAL");
         if (mode && *mode == "wal") {
             return true;
         }
-        const int code = sqlite3_errcode(db) & 0xFF;
-        const bool busy = (mode && *mode != "wal") || code == SQLITE_BUSY || code == SQLITE_LOCKED;
-        if (!busy || std::chrono::steady_clock::now() > deadline) {
-            return false;
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (mode) {
+            if (waited > std::chrono::milliseconds(kWalSwitchPatienceMs)) {
+                return true;
+            }
+        } else {
+            const int code = sqlite3_errcode(db) & 0xFF;
+            const bool busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
+            if (!busy || waited > std::chrono::milliseconds(kBusyTimeoutMs)) {
+                return false;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -168,6 +184,10 @@ OpenOutcome TryOpen(const std::string& path, sqlite3** out) {
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return OpenOutcome::Unavailable;
+    }
+    if (sqlite3_db_readonly(db, "main") == 1) {  // a hive that may not be written is no use
         sqlite3_close(db);
         return OpenOutcome::Unavailable;
     }
@@ -220,14 +240,21 @@ std::string TimeStamp() {
     return text;
 }
 
-// Moves a damaged hive and its journal files out of the way, under one new name.
-void SetAside(const std::string& path, const struct stat& seen) {
+// Moves a damaged hive and its journal files out of the way, under one new name. False when the
+// file cannot be moved (then no fresh hive can take its place).
+bool SetAside(const std::string& path, const struct stat& seen) {
     struct stat now {};
     if (stat(path.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino) {
-        return;  // another process has already replaced it
+        return true;  // another process has already replaced it
     }
     const std::string aside = path + ".damaged-" + TimeStamp();
-    std::rename(path.c_str(), aside.c_str());
+    if (std::rename(path.c_str(), aside.c_str()) != 0) {
+        std::fprintf(stderr,
+                     "gardalix: le registre %s est endommagé et ne peut être mis de côté ; "
+                     "les réglages et l'historique ne seront pas enregistrés.\n",
+                     path.c_str());
+        return false;
+    }
     for (const char* suffix : {"-wal", "-shm"}) {
         std::rename((path + suffix).c_str(), (aside + suffix).c_str());
     }
@@ -235,6 +262,7 @@ void SetAside(const std::string& path, const struct stat& seen) {
                  "gardalix: le registre %s est endommagé ; il est mis de côté sous %s et un "
                  "registre neuf est créé.\n",
                  path.c_str(), aside.c_str());
+    return true;
 }
 
 }  // namespace
@@ -265,10 +293,9 @@ std::unique_ptr<RegistryHive> RegistryHive::Open(const std::string& path) {
             case OpenOutcome::Unavailable:
                 return nullptr;
             case OpenOutcome::Damaged:
-                if (!existed) {
+                if (!existed || !SetAside(path, seen)) {
                     return nullptr;
                 }
-                SetAside(path, seen);
                 break;
         }
     }
@@ -297,7 +324,7 @@ bool RegistryHive::InWriteTransaction(const std::function<bool()>& work) {
 }
 
 std::optional<RegKeyId> RegistryHive::OpenKey(std::string_view keyPath, bool create) {
-    const auto parts = SplitKeyPath(keyPath);
+    const auto parts = SplitKeyPath(AsName(keyPath));
     if (!parts) {
         return std::nullopt;
     }
@@ -333,7 +360,8 @@ std::optional<RegKeyId> RegistryHive::OpenKey(std::string_view keyPath, bool cre
     return key;
 }
 
-std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view name) {
+std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view fullName) {
+    const std::string_view name = AsName(fullName);
     std::lock_guard lock(mutex_);
     Statement select(db_, "SELECT type, data FROM reg_values WHERE key_id = ? AND folded = ?");
     select.Bind(1, key);
@@ -348,7 +376,8 @@ std::optional<RegValue> RegistryHive::GetValue(RegKeyId key, std::string_view na
     return value;
 }
 
-bool RegistryHive::SetValue(RegKeyId key, std::string_view name, const RegValue& value) {
+bool RegistryHive::SetValue(RegKeyId key, std::string_view fullName, const RegValue& value) {
+    const std::string_view name = AsName(fullName);
     if (name.size() > kMaxValueNameLength) {
         return false;
     }
@@ -374,7 +403,8 @@ bool RegistryHive::SetValue(RegKeyId key, std::string_view name, const RegValue&
     });
 }
 
-bool RegistryHive::DeleteValue(RegKeyId key, std::string_view name) {
+bool RegistryHive::DeleteValue(RegKeyId key, std::string_view fullName) {
+    const std::string_view name = AsName(fullName);
     std::lock_guard lock(mutex_);
     if (failNextWrite_.exchange(false)) {
         return false;

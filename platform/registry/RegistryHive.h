@@ -5,13 +5,12 @@
 // Key and value names compare without regard to letter case (Windows-1252 folding); a name
 // keeps the spelling it was created with. Values are listed in the order of their creation;
 // rewriting a value keeps its place. All names and texts cross this interface as Windows-1252
-// bytes and are stored as UTF-8, so the file stays readable with ordinary SQLite tools.
+// bytes (a name ends at its first zero byte) and are stored as UTF-8, so the file stays readable
+// with ordinary SQLite tools.
 //
 // Several processes may use the same hive at once. Every write is one transaction that is on
 // disk when the call returns. Every method is safe to call from any thread.
 #pragma once
-
-#include <sqlite3.h>
 
 #include <atomic>
 #include <cstdint>
@@ -22,6 +21,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct sqlite3;
 
 namespace gx {
 

@@ -94,12 +94,12 @@ struct Command {
 
 int Run(const Command& command, gx::RegistryHive& hive) {
     const auto& args = command.args;
-    const bool writes = command.verb == "set" || command.verb == "delete";
-    const auto key = hive.OpenKey(args[0], command.verb == "set");
+    // Only set creates a missing key; reading or deleting never changes the hive's shape.
+    const bool create = command.verb == "set";
+    const auto key = hive.OpenKey(args[0], create);
     if (!key) {
-        return writes && command.verb == "set"
-                   ? Fail(kHiveError, "impossible de créer la clé " + gx::Cp1252ToUtf8(args[0]))
-                   : Fail(kMissing, "clé introuvable : " + gx::Cp1252ToUtf8(args[0]));
+        return create ? Fail(kHiveError, "impossible de créer la clé " + gx::Cp1252ToUtf8(args[0]))
+                      : Fail(kMissing, "clé introuvable : " + gx::Cp1252ToUtf8(args[0]));
     }
     if (command.verb == "list") {
         for (const auto& name : hive.ValueNames(*key)) {

@@ -1,7 +1,13 @@
 #include "platform/registry/RegistryHive.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <thread>
 
 #include "platform/codepage/Cp1252.h"
@@ -90,6 +96,15 @@ TEST_F(RegistryHiveTest, NamesDifferingOnlyInCaseAreOneValueThatKeepsItsFirstSpe
     EXPECT_EQ(value->type, RegDataType::DWord);
 }
 
+TEST_F(RegistryHiveTest, ANameEndsAtItsFirstZeroByte) {
+    auto hive = RegistryHive::Open(path_);
+    const auto key = hive->OpenKey(std::string("K\0ignored", 9), true);
+    ASSERT_EQ(key, hive->OpenKey("k", false));
+    ASSERT_TRUE(hive->SetValue(*key, std::string("host/a\0b", 8), RegValue::FromString("")));
+    EXPECT_EQ(hive->ValueNames(*key), std::vector<std::string>{"host/a"});
+    EXPECT_TRUE(hive->GetValue(*key, std::string("HOST/A\0c", 8)));
+}
+
 TEST_F(RegistryHiveTest, ValuesAreListedInCreationOrderAndARecreatedValueComesLast) {
     auto hive = RegistryHive::Open(path_);
     const auto key = hive->OpenKey("K", true);
@@ -132,6 +147,38 @@ TEST_F(RegistryHiveTest, AHiveInAMissingOrForbiddenPlaceDoesNotOpen) {
     EXPECT_FALSE(RegistryHive::Open(""));
 }
 
+// A hive that this user may read but not write (one installed for the whole machine, seen from
+// an ordinary account) does not open, quickly, and is left as it is.
+TEST_F(RegistryHiveTest, AHiveThatMayNotBeWrittenDoesNotOpenAndIsLeftAlone) {
+    {
+        auto hive = RegistryHive::Open(path_);
+        ASSERT_TRUE(hive->SetValue(*hive->OpenKey("K", true), "kept", RegValue::FromDWord(1)));
+    }
+    const std::string before = ReadFile(path_);
+    ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0644), 0);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Root may write anything: look at the file as an ordinary user.
+        if (geteuid() == 0 && setuid(65534) != 0) {
+            _exit(3);
+        }
+        if (access(path_.c_str(), W_OK) == 0) {
+            (void)!chmod(path_.c_str(), 0444);
+        }
+        _exit(RegistryHive::Open(path_) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(ReadFile(path_), before);
+    EXPECT_TRUE(FilesStartingWith("registry.db.damaged-").empty());
+}
+
 // Two processes (here two connections) writing at once: every write lands.
 TEST_F(RegistryHiveTest, ConcurrentWritersLoseNothing) {
     constexpr int kPerWriter = 150;
@@ -151,6 +198,49 @@ TEST_F(RegistryHiveTest, ConcurrentWritersLoseNothing) {
     auto hive = RegistryHive::Open(path_);
     EXPECT_EQ(hive->ValueNames(*hive->OpenKey("SOFTWARE\\Brevane\\Gardalix\\Logs", false)).size(),
               2u * kPerWriter);
+}
+
+// Several processes starting at the same instant on a hive that does not exist yet (the program
+// and the tool, a double launch): each gets the hive, and it is in WAL mode.
+TEST_F(RegistryHiveTest, ProcessesStartingTogetherOnAFreshHiveAllGetIt) {
+    constexpr int kProcesses = 4;
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kProcesses; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(go[1]);
+            char start;
+            (void)!read(go[0], &start, 1);  // returns when the parent closes its end
+            auto hive = RegistryHive::Open(path_);
+            const auto key =
+                hive ? hive->OpenKey("SOFTWARE\\Brevane\\Gardalix", true) : std::nullopt;
+            const bool written =
+                key && hive->SetValue(*key, "p" + std::to_string(i), RegValue::FromDWord(i));
+            _exit(written ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    close(go[0]);
+    close(go[1]);  // all children start now
+    for (const pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    auto hive = RegistryHive::Open(path_);
+    EXPECT_EQ(hive->ValueNames(*hive->OpenKey("SOFTWARE\\Brevane\\Gardalix", false)).size(),
+              size_t{kProcesses});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* mode = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &mode, nullptr);
+    ASSERT_EQ(sqlite3_step(mode), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal");
+    sqlite3_finalize(mode);
+    sqlite3_close(db);
 }
 
 // Damage that the next start must survive: the file is kept aside for inspection and a fresh
