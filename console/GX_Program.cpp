@@ -1,0 +1,89 @@
+#include "console/GX_Program.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QSystemTrayIcon>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/GX_Main.h"
+#include "console/GX_Texts.h"
+#include "platform/instance/InstanceLock.h"
+#include "platform/instance/ShowConsoleChannel.h"
+
+namespace gx {
+
+namespace {
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+void TellNoDisplay(const std::string& proxyAddress) {
+    std::string notice = text::kHeadlessNotice;
+    if (!proxyAddress.empty()) {
+        notice += text::kHeadlessProxy + proxyAddress + ".";
+    }
+    std::fprintf(stderr, "%s\n", notice.c_str());
+}
+
+}  // namespace
+
+bool NoDisplay() {
+    return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY");
+}
+
+bool InstallFrenchTranslations() {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    bool loaded = false;
+    for (const char* name : {"qtbase_fr", "qt_fr"}) {
+        auto* translator = new QTranslator(QCoreApplication::instance());
+        if (translator->load(QLatin1String(name), folder)) {
+            QCoreApplication::installTranslator(translator);
+            loaded = true;
+        } else {
+            delete translator;
+        }
+    }
+    return loaded;
+}
+
+int RunGardalix(int argc, char** argv) {
+    const std::string folder = InstanceFolder();
+    if (AcquireInstanceLock(folder) == InstanceState::AnotherCopyRuns) {
+        // Whether or not a console answered, this copy ends here without a window.
+        SendShowConsoleMessage(folder);
+        return 0;
+    }
+
+    // Without a display the protection still runs, on a platform that draws nowhere.
+    const bool noDisplay = NoDisplay();
+    if (noDisplay && !IsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("gardalix"));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(text::kApplicationTitle));
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallFrenchTranslations();
+
+    TFormGardalix console(ProgramServices());
+    ShowConsoleServer showConsole([&console] { console.CoolTray2DblClick(); });
+    console.OnInstallMessageHandler = [&] { showConsole.Listen(folder); };
+    if (!console.FormCreate()) {
+        return 0;
+    }
+    if (noDisplay) {
+        TellNoDisplay(ProgramServices().ProxyAddress());
+    } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        console.TrayIcon()->show();
+    } else {
+        // No tray to open it from: the console shows itself.
+        console.CoolTray2DblClick();
+    }
+    return QApplication::exec();
+}
+
+}  // namespace gx
