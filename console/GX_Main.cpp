@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 
 #include "console/GX_About.h"
 #include "console/GX_Help.h"
@@ -58,7 +59,7 @@ class WaitCursor {
 // and addresses are Windows-1252).
 QString ErrorText(const char* what) {
     const QByteArray bytes(what);
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(bytes);
     if (utf8.hasError()) {
         text = QString::fromStdString(Cp1252ToUtf8(bytes.toStdString()));
@@ -70,11 +71,32 @@ QString ErrorText(const char* what) {
     return text;
 }
 
+// Without a display nobody can see or answer a box: its title and text go to stderr and the
+// box counts as answered with its default (OK, or No for a question).
+std::atomic<bool> boxesToStderr{false};
+
+QMessageBox::StandardButton AskUser(QMessageBox::Icon icon, const QString& title,
+                                    const QString& message, QMessageBox::StandardButtons buttons,
+                                    QWidget* parent) {
+    if (boxesToStderr) {
+        const QString line = title + QStringLiteral(" : ") + QString(message).replace('\n', ' ');
+        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        std::fflush(stderr);
+        return buttons.testFlag(QMessageBox::No) ? QMessageBox::No : QMessageBox::Ok;
+    }
+    QMessageBox box(icon, title, message, buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 QString Cp1252Text(const std::string& cp1252) {
     return QString::fromStdString(Cp1252ToUtf8(cp1252));
 }
 
 }  // namespace
+
+void TellOnStderrInsteadOfBoxes(bool on) {
+    boxesToStderr = on;
+}
 
 TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)) {
@@ -97,9 +119,8 @@ void TFormGardalix::RunHandler(Handler&& handler) {
 }
 
 void TFormGardalix::ShowError(const std::exception& error) {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(),
-                    ErrorText(error.what()), QMessageBox::Ok, this);
-    box.exec();
+    AskUser(QMessageBox::Critical, QApplication::applicationDisplayName(), ErrorText(error.what()),
+            QMessageBox::Ok, this);
 }
 
 // ---- Creation and end ----
@@ -151,8 +172,7 @@ bool TFormGardalix::LoadBlockLists() {
     };
     for (const ListStep& step : steps) {
         if (!step.load()) {
-            QMessageBox box(QMessageBox::Critical, Tr(step.title), Tr(step.text), QMessageBox::Ok);
-            box.exec();
+            AskUser(QMessageBox::Critical, Tr(step.title), Tr(step.text), QMessageBox::Ok, nullptr);
             return false;
         }
     }
@@ -228,11 +248,9 @@ void TFormGardalix::StartProtection() {
         return;
     }
     SetTexts(text::kStatusStartFailed, text::kButtonOn, text::kTrayOn);
-    QMessageBox box(
-        QMessageBox::Critical, Tr(text::kDriverErrorTitle),
-        Tr(text::kDriverErrorLead) + Tr(text::kSupportAddress) + Tr(text::kDriverErrorTail),
-        QMessageBox::Ok, this);
-    box.exec();
+    AskUser(QMessageBox::Critical, Tr(text::kDriverErrorTitle),
+            Tr(text::kDriverErrorLead) + Tr(text::kSupportAddress) + Tr(text::kDriverErrorTail),
+            QMessageBox::Ok, this);
 }
 
 void TFormGardalix::ToggleProtection(Toggle source) {
@@ -271,9 +289,8 @@ void TFormGardalix::Dsactiverlefirewall1Click() {
 
 void TFormGardalix::Tray_CloseClick() {
     RunHandler([this] {
-        QMessageBox ask(QMessageBox::Question, Tr(text::kConfirmTitle), Tr(text::kConfirmText),
-                        QMessageBox::Yes | QMessageBox::No, this);
-        if (ask.exec() != QMessageBox::Yes) {
+        if (AskUser(QMessageBox::Question, Tr(text::kConfirmTitle), Tr(text::kConfirmText),
+                    QMessageBox::Yes | QMessageBox::No, this) != QMessageBox::Yes) {
             return;
         }
         {
@@ -339,6 +356,11 @@ void TFormGardalix::CoolTray2DblClick() {
     show();
     raise();
     activateWindow();
+    // Lets a session without a display (and the start-up tests) see that the console opened.
+    if (qEnvironmentVariableIsSet("GX_TRACE_CONSOLE")) {
+        std::fprintf(stderr, "gardalix: console shown\n");
+        std::fflush(stderr);
+    }
 }
 
 void TFormGardalix::Tray_OpenClick() {
@@ -404,9 +426,8 @@ void TFormGardalix::Tray_HelpClick() {
 }
 
 void TFormGardalix::LabelTestGardalixClick() {
-    QMessageBox ask(QMessageBox::Question, Tr(text::kTestTitle), Tr(text::kTestText),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    if (ask.exec() == QMessageBox::Yes) {
+    if (AskUser(QMessageBox::Question, Tr(text::kTestTitle), Tr(text::kTestText),
+                QMessageBox::Yes | QMessageBox::No, this) == QMessageBox::Yes) {
         ShellOpen(std::string("https://") + kProductSiteHost + "/test_malware");
     }
 }

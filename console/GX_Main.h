@@ -26,6 +26,10 @@ namespace gx {
 
 class TSidePageControl;
 
+// Without a display nobody can answer a box: the console's boxes are then written to stderr and
+// count as answered with their default button.
+void TellOnStderrInsteadOfBoxes(bool on);
+
 class TFormGardalix : public QWidget {
     Q_OBJECT
   public:

@@ -69,6 +69,7 @@ int RunGardalix(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFrenchTranslations();
 
+    TellOnStderrInsteadOfBoxes(noDisplay);
     TFormGardalix console(ProgramServices());
     ShowConsoleServer showConsole([&console] { console.CoolTray2DblClick(); });
     console.OnInstallMessageHandler = [&] { showConsole.Listen(folder); };
