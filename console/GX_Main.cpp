@@ -21,13 +21,13 @@
 
 #include "console/GX_About.h"
 #include "console/GX_Help.h"
-#include "console/GX_History.h"
 #include "console/GX_SidePages.h"
 #include "console/GX_Texts.h"
 #include "host/FmxUtils.h"
 #include "host/GX_megakillprocess.h"
 #include "lists/ProductSite.h"
 #include "platform/codepage/Cp1252.h"
+#include "platform/registry/Registry.h"
 #include "store/GX_ConfigReg.h"
 
 namespace gx {
@@ -55,16 +55,17 @@ class WaitCursor {
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// An error's text for the user: UTF-8 when it is valid UTF-8, else Windows-1252 (registry names
-// and addresses are Windows-1252).
-QString ErrorText(const char* what) {
+// The text of an error other than the registry's (whose texts are Windows-1252): UTF-8 when it
+// is valid UTF-8, else Windows-1252.
+QString DecodeErrorText(const char* what) {
     const QByteArray bytes(what);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError()) {
-        text = QString::fromStdString(Cp1252ToUtf8(bytes.toStdString()));
-    }
-    // A full stop ends the sentence unless it already ends in a stop or something sorting before.
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromStdString(Cp1252ToUtf8(bytes.toStdString())) : text;
+}
+
+// A full stop ends the message unless it already ends in a character sorting at or before it.
+QString WithFullStop(QString text) {
     if (text.isEmpty() || text.back() > QLatin1Char('.')) {
         text += QLatin1Char('.');
     }
@@ -113,13 +114,15 @@ template <typename Handler>
 void TFormGardalix::RunHandler(Handler&& handler) {
     try {
         handler();
+    } catch (const ERegistryException& error) {
+        ShowError(QString::fromStdString(Cp1252ToUtf8(error.what())));
     } catch (const std::exception& error) {
-        ShowError(error);
+        ShowError(DecodeErrorText(error.what()));
     }
 }
 
-void TFormGardalix::ShowError(const std::exception& error) {
-    AskUser(QMessageBox::Critical, QApplication::applicationDisplayName(), ErrorText(error.what()),
+void TFormGardalix::ShowError(const QString& message) {
+    AskUser(QMessageBox::Critical, QApplication::applicationDisplayName(), WithFullStop(message),
             QMessageBox::Ok, this);
 }
 
@@ -308,6 +311,7 @@ void TFormGardalix::Tray_CloseClick() {
 void TFormGardalix::TimerStartDriverTimerTick() {
     TimerStartDriver->stop();
     RunHandler([this] { StartProtection(); });
+    emit TimedStartDone(protectionActive_);
 }
 
 void TFormGardalix::TimerQuitTimerTick() {

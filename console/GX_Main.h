@@ -62,6 +62,10 @@ class TFormGardalix : public QWidget {
     // thread unless it is armed already.
     static void ArmBlockTimerFromWorker();
 
+  signals:
+    // The start one second after creation has run; `started` tells whether the engine runs.
+    void TimedStartDone(bool started);
+
   public slots:
     void CoolTray2DblClick();
     void Tray_OpenClick();
@@ -114,7 +118,7 @@ class TFormGardalix : public QWidget {
     void SetGlyph(bool stop);
     void FormDestroy();
     void ClearHistoryGrid(int rows);
-    void ShowError(const std::exception& error);
+    void ShowError(const QString& message);
     template <typename Handler>
     void RunHandler(Handler&& handler);
 

@@ -77,7 +77,10 @@ int RunGardalix(int argc, char** argv) {
         return 0;
     }
     if (noDisplay) {
-        TellNoDisplay(ProgramServices().ProxyAddress());
+        // Told once, after the timed start, when the proxy's port is known.
+        QObject::connect(
+            &console, &TFormGardalix::TimedStartDone, &console,
+            [] { TellNoDisplay(ProgramServices().ProxyAddress()); }, Qt::SingleShotConnection);
     } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
         console.TrayIcon()->show();
     } else {

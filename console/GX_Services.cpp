@@ -1,6 +1,6 @@
 #include "console/GX_Services.h"
 
-#include <mutex>
+#include <cstdlib>
 
 #include "store/GX_ConfigReg.h"
 
@@ -8,24 +8,34 @@
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #endif
+#ifdef GX_HAVE_ENGINE
+#include "platform/interception/Interception.h"
+#endif
 
 namespace gx {
 
 namespace {
 
-// Stand-ins for the parts of the program that this build does not hold yet: the console runs
-// with them (lists always load, the engine always starts, settings and history live in memory
-// for the run) so that it can be built and tried on its own.
-struct InterimStore {
-    std::mutex lock;
-    bool pornFilter = false;
-    std::vector<std::string> entries;
-};
-
-InterimStore& Interim() {
-    static InterimStore store;
-    return store;
+#ifdef GX_HAVE_ENGINE
+// "host:port" of the running proxy: the host configured in GARDALIX_PROXY (else the loopback
+// address) and the port it really listens on. Empty while it does not run.
+std::string RunningProxyAddress() {
+    const uint16_t port = interception::ExplicitProxyPort();
+    if (port == 0) {
+        return {};
+    }
+    std::string host = "127.0.0.1";
+    if (const char* configured = std::getenv(interception::kProxyAddressVariable);
+        configured != nullptr && configured[0] != '\0') {
+        const std::string text = configured;
+        const size_t colon = text.rfind(':');
+        if (colon != std::string::npos && colon > 0) {
+            host = text.substr(0, colon);
+        }
+    }
+    return host + ":" + std::to_string(port);
 }
+#endif
 
 }  // namespace
 
@@ -35,6 +45,7 @@ ConsoleServices ProgramServices() {
     services.LoadPornURLList = [] { return gx::LoadPornURLList(); };
     services.LoadMalwareURLList = [] { return gx::LoadMalwareURLList(); };
 #else
+    // This build holds no block lists yet: nothing to load.
     services.LoadPornURLList = [] { return true; };
     services.LoadMalwareURLList = [] { return true; };
 #endif
@@ -45,30 +56,26 @@ ConsoleServices ProgramServices() {
     services.ClearExemptionTables = [] { gx::ClearExemptionTables(); };
     services.LastBlockEvent = [] { return gx::LastBlockEvent(); };
     services.SetArmBlockTimerHook = [](ArmBlockTimerHook hook) { gx::SetArmBlockTimerHook(hook); };
+    services.ProxyAddress = [] { return RunningProxyAddress(); };
 #else
-    services.StartDriver = [] { return true; };
+    // This build holds no engine yet: the console runs without one and reports no start.
+    services.StartDriver = [] { return false; };
     services.StopDriver = [] {};
     services.ClearExemptionTables = [] {};
     services.LastBlockEvent = [] { return BlockEvent{}; };
     services.SetArmBlockTimerHook = [](ArmBlockTimerHook) {};
-#endif
     services.ProxyAddress = [] { return std::string(); };
+#endif
 
-    services.ReadPornFilter = [] {
-        std::lock_guard guard(Interim().lock);
-        return Interim().pornFilter;
-    };
-    services.WritePornFilter = [](bool on) {
-        std::lock_guard guard(Interim().lock);
-        Interim().pornFilter = on;
-    };
+    services.ReadPornFilter = [] { return gx::ReadPornFilter(); };
+    services.WritePornFilter = [](bool on) { gx::WritePornFilter(on); };
     services.AddBlockLogEntry = [](const std::string& url, const std::string& reason) {
-        std::lock_guard guard(Interim().lock);
-        Interim().entries.push_back("|" + url + "|" + reason);
+        gx::WriteBlockEventLog(url, reason);
     };
     services.ReadLogEntries = [] {
-        std::lock_guard guard(Interim().lock);
-        return Interim().entries;
+        std::vector<std::string> entries;
+        gx::ReadLogEntries(entries);
+        return entries;
     };
     return services;
 }

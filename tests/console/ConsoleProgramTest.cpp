@@ -25,6 +25,8 @@ class ConsoleProgramTest : public ::testing::Test {
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
         env.insert("XDG_RUNTIME_DIR", runtime_.path());
+        env.insert("GARDALIX_REGISTRY", runtime_.filePath("registry.db"));
+        env.insert("GARDALIX_PROXY", "127.0.0.1:0");
         env.insert("GX_TRACE_CONSOLE", "1");
         process->setProcessEnvironment(env);
         process->start(program_, {});

@@ -36,10 +36,14 @@ gx::ConsoleServices SampleServices() {
     services.AddBlockLogEntry = [](const std::string&, const std::string&) {};
     services.ReadLogEntries = [] {
         return std::vector<std::string>{
-            gx::Cp1252("07/02/2024 14:05:09|faux-support-microsoft.example/alerte|Site malveillant"),
-            gx::Cp1252("07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
-            gx::Cp1252("07/02/2024 16:30:02|www.gardalix.example/test_malware/|URL de test (sans danger)"),
-            gx::Cp1252("08/02/2024 09:01:17|banque-securite-verif.example/connexion|Site malveillant"),
+            gx::Cp1252(
+                "07/02/2024 14:05:09|faux-support-microsoft.example/alerte|Site malveillant"),
+            gx::Cp1252(
+                "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
+            gx::Cp1252(
+                "07/02/2024 16:30:02|www.gardalix.example/test_malware/|URL de test (sans danger)"),
+            gx::Cp1252(
+                "08/02/2024 09:01:17|banque-securite-verif.example/connexion|Site malveillant"),
             gx::Cp1252("08/02/2024 20:44:55|adult-site.example/|Site adulte"),
         };
     };
@@ -71,7 +75,8 @@ int main(int argc, char** argv) {
     gx::InstallFrenchTranslations();
     const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs"));
     if (!QDir().mkpath(folder.path())) {
-        std::fprintf(stderr, "gx-screenshots: cannot create %s\n", folder.path().toLocal8Bit().constData());
+        std::fprintf(stderr, "gx-screenshots: cannot create %s\n",
+                     folder.path().toLocal8Bit().constData());
         return 1;
     }
 
