@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMutex>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringDecoder>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
@@ -357,6 +358,15 @@ void TFormGardalix::ArmUpdateEventLogTimer() {
 
 void TFormGardalix::CoolTray2DblClick() {
     minimizeToTray_ = false;
+    if (!placed_) {
+        // Centred on the screen the first time; where the user drags it afterwards, it stays.
+        placed_ = true;
+        if (QScreen* display = screen()) {
+            QRect frame = geometry();
+            frame.moveCenter(display->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
     show();
     raise();
     activateWindow();

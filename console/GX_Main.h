@@ -125,6 +125,7 @@ class TFormGardalix : public QWidget {
     ConsoleServices services_;
     bool protectionActive_ = false;
     bool minimizeToTray_ = true;
+    bool placed_ = false;
     bool FAutoCheck = false;
     QIcon ImageIconStart;
     QIcon ImageIconStop;

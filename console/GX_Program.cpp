@@ -21,10 +21,14 @@ bool IsSet(const char* name) {
     return value != nullptr && value[0] != '\0';
 }
 
-void TellNoDisplay(const std::string& proxyAddress) {
+void TellNoDisplay(bool started, const std::string& proxyAddress) {
     std::string notice = text::kHeadlessNotice;
-    if (!proxyAddress.empty()) {
-        notice += text::kHeadlessProxy + proxyAddress + ".";
+    if (!started) {
+        notice += text::kHeadlessNotRunning;
+    } else if (proxyAddress.empty()) {
+        notice += std::string(text::kHeadlessRunning) + ".";
+    } else {
+        notice += text::kHeadlessRunning + (text::kHeadlessProxy + proxyAddress) + ".";
     }
     std::fprintf(stderr, "%s\n", notice.c_str());
 }
@@ -80,7 +84,8 @@ int RunGardalix(int argc, char** argv) {
         // Told once, after the timed start, when the proxy's port is known.
         QObject::connect(
             &console, &TFormGardalix::TimedStartDone, &console,
-            [] { TellNoDisplay(ProgramServices().ProxyAddress()); }, Qt::SingleShotConnection);
+            [](bool started) { TellNoDisplay(started, ProgramServices().ProxyAddress()); },
+            Qt::SingleShotConnection);
     } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
         console.TrayIcon()->show();
     } else {

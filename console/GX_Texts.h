@@ -96,7 +96,9 @@ inline constexpr char kOk[] = "&OK";
 // A console without a display.
 inline constexpr char kHeadlessNotice[] =
     "Gardalix : aucun affichage graphique (ni DISPLAY ni WAYLAND_DISPLAY), la console n'est pas "
-    "visible. La protection fonctionne.";
-inline constexpr char kHeadlessProxy[] = " Le proxy écoute sur ";
+    "visible.";
+inline constexpr char kHeadlessRunning[] = " La protection fonctionne";
+inline constexpr char kHeadlessProxy[] = " ; le proxy écoute sur ";
+inline constexpr char kHeadlessNotRunning[] = " La protection n'a pas pu démarrer.";
 
 }  // namespace gx::text
