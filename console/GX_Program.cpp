@@ -55,6 +55,7 @@ bool InstallFrenchTranslations() {
 }
 
 int RunGardalix(int argc, char** argv) {
+    // Sockets need no start-up on this system: the engine and the HTTP client use them directly.
     const std::string folder = InstanceFolder();
     if (AcquireInstanceLock(folder) == InstanceState::AnotherCopyRuns) {
         // Whether or not a console answered, this copy ends here without a window.
@@ -92,7 +93,13 @@ int RunGardalix(int argc, char** argv) {
         // No tray to open it from: the console shows itself.
         console.CoolTray2DblClick();
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The proxy's threads live in this process: stop them before the program's objects go away
+    // rather than let them run into a process that is tearing itself down.
+    if (console.ProtectionActive()) {
+        ProgramServices().StopDriver();
+    }
+    return status;
 }
 
 }  // namespace gx
