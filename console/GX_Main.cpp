@@ -119,6 +119,8 @@ void TFormGardalix::RunHandler(Handler&& handler) {
         ShowError(QString::fromStdString(Cp1252ToUtf8(error.what())));
     } catch (const std::exception& error) {
         ShowError(DecodeErrorText(error.what()));
+    } catch (...) {
+        ShowError(Tr(text::kUnknownError));
     }
 }
 

@@ -93,6 +93,8 @@ inline constexpr char kAboutTitle[] = "A propos de Gardalix";
 inline constexpr char kVersion[] = "Version 1.5.0 du 07/02/2024";
 inline constexpr char kOk[] = "&OK";
 
+inline constexpr char kUnknownError[] = "Erreur inattendue";
+
 // A console without a display.
 inline constexpr char kHeadlessNotice[] =
     "Gardalix : aucun affichage graphique (ni DISPLAY ni WAYLAND_DISPLAY), la console n'est pas "

@@ -18,7 +18,7 @@ namespace gx {
 namespace {
 
 class ConsoleEndToEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         hive_ = folder_.filePath("registry.db");

@@ -1,5 +1,6 @@
 // The program itself, started as a user would: one running copy, the hand-off of a second
 // launch, and a session without a display.
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -18,7 +19,7 @@ class ConsoleProgramTest : public ::testing::Test {
     }
 
     // A gardalix process on this test's runtime folder, without a display.
-    std::unique_ptr<QProcess> Start() {
+    std::unique_ptr<QProcess> Start(const QString& program = {}) {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
@@ -29,7 +30,7 @@ class ConsoleProgramTest : public ::testing::Test {
         env.insert("GARDALIX_PROXY", "127.0.0.1:0");
         env.insert("GX_TRACE_CONSOLE", "1");
         process->setProcessEnvironment(env);
-        process->start(program_, {});
+        process->start(program.isEmpty() ? program_ : program, {});
         EXPECT_TRUE(process->waitForStarted(10000));
         return process;
     }
@@ -76,6 +77,24 @@ TEST_F(ConsoleProgramTest, ASecondLaunchEndsWithStatusZeroAndTheFirstShowsItsCon
     EXPECT_EQ(firstErr.count("la console n'est pas visible"), 1);
     EXPECT_EQ(first->state(), QProcess::Running);
     Stop(*first);
+}
+
+TEST_F(ConsoleProgramTest, AMissingListIsToldAndEndsTheProgramWithStatusZero) {
+    // A copy of the program in a folder without its block lists.
+    QTemporaryDir programDir;
+    ASSERT_TRUE(programDir.isValid());
+    const QString copy = programDir.filePath("gardalix");
+    ASSERT_TRUE(QFile::copy(program_, copy));
+    auto process = Start(copy);
+    ASSERT_TRUE(process->waitForFinished(30000));
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), 0);
+    const QString told = QString::fromUtf8(process->readAllStandardError());
+    EXPECT_TRUE(
+        told.contains("Erreur fichier gx_pu.dat : Erreur lors du chargement du fichier gx_pu.dat"))
+        << told.toStdString();
+    EXPECT_FALSE(told.contains("gx_mu.dat"));
+    EXPECT_FALSE(told.contains("console"));
 }
 
 TEST_F(ConsoleProgramTest, ASecondLaunchThatFindsNoConsoleEndsSilentlyWithStatusZero) {

@@ -65,8 +65,9 @@ TEST_F(ConsoleViewsTest, TheTrayMenuHoldsItsEightItemsInOrder) {
 TEST_F(ConsoleViewsTest, HidingKeepsTheTabAndOnlyACloseOfTheHiddenConsoleEndsTheProgram) {
     auto console = CreatedConsole();
     EXPECT_TRUE(console->MinimizeToTray());
-    console->CoolTray2DblClick();
+    emit console->TrayIcon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(console->isVisible());
+    EXPECT_EQ(console->Pages()->CurrentIndex(), 0);
     EXPECT_FALSE(console->MinimizeToTray());
     console->Pages()->TabButton(1)->click();
 
@@ -84,6 +85,26 @@ TEST_F(ConsoleViewsTest, HidingKeepsTheTabAndOnlyACloseOfTheHiddenConsoleEndsThe
     EXPECT_TRUE(endStatuses.empty());
     console->close();  // a close that reaches the hidden console
     EXPECT_EQ(endStatuses, std::vector<int>{0});
+}
+
+TEST_F(ConsoleViewsTest, PressingAnyButtonOnTheTitleBandDragsTheWindow) {
+    auto console = CreatedConsole();
+    console->CoolTray2DblClick();
+    auto* band = Child<QWidget>(*console, "Shape4");
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+        SCOPED_TRACE(button);
+        const QPoint start = console->pos();
+        const QPoint grab(200, 20);
+        const auto send = [&](QEvent::Type type, QPoint offset, Qt::MouseButtons held) {
+            const QPoint local = grab + offset;
+            QMouseEvent event(type, local, band->mapToGlobal(local), button, held, Qt::NoModifier);
+            QApplication::sendEvent(band, &event);
+        };
+        send(QEvent::MouseButtonPress, {}, button);
+        send(QEvent::MouseMove, {40, 25}, button);
+        send(QEvent::MouseButtonRelease, {40, 25}, Qt::NoButton);
+        EXPECT_EQ(console->pos(), start + QPoint(40, 25));
+    }
 }
 
 TEST_F(ConsoleViewsTest, TheSettingsTabAppliesOnlyOnApplyAndRestoresTheDefault) {
