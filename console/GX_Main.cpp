@@ -425,6 +425,7 @@ void TFormGardalix::xpTabSheet3Show() {
                 auto* cell =
                     new QTableWidgetItem(Cp1252Text(ExtractField(entries[row], column + 1)));
                 cell->setTextAlignment(Qt::AlignCenter);
+                cell->setToolTip(cell->text());  // long addresses do not fit their column
                 TabHistoriqueAlertes->setItem(static_cast<int>(row), column, cell);
             }
         }

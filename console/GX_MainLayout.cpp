@@ -290,6 +290,9 @@ QWidget* TFormGardalix::BuildHistoriquePage() {
     grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     grid->setShowGrid(false);
     grid->setItemDelegate(new RowLineDelegate(grid));
+    QFont cells = grid->font();
+    cells.setPointSizeF(cells.pointSizeF() * 0.85);
+    grid->setFont(cells);
     column->addWidget(grid, 1);
     return page;
 }
