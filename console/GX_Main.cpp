@@ -336,6 +336,12 @@ void TFormGardalix::TimerUpDateEventLogTimerTick() {
     });
 }
 
+void TFormGardalix::FlushPendingHistory() {
+    if (TimerUpDateEventLog->isActive()) {
+        TimerUpDateEventLogTimerTick();
+    }
+}
+
 void TFormGardalix::ArmBlockTimerFromWorker() {
     if (armRequestPending.exchange(true)) {
         return;

@@ -58,6 +58,10 @@ class TFormGardalix : public QWidget {
     QTimer* TimerUpDateEventLogTimer() const { return TimerUpDateEventLog; }
     QTimer* TimerQuitTimer() const { return TimerQuit; }
 
+    // At the program's end: a block whose history entry is still waiting for its timer is
+    // recorded now rather than lost with the process.
+    void FlushPendingHistory();
+
     // The engine's hook: called on any thread after a block; arms the history timer on the main
     // thread unless it is armed already.
     static void ArmBlockTimerFromWorker();

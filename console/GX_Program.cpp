@@ -1,7 +1,12 @@
 #include "console/GX_Program.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTranslator>
 #include <cstdio>
@@ -15,6 +20,34 @@
 namespace gx {
 
 namespace {
+
+// SIGTERM and SIGINT end the program through its normal shutdown: the handler only writes to a
+// pipe that the event loop watches.
+int signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int /*signal*/) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+void EndOnSignals(QObject* owner) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char byte = 0;
+        while (read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 bool IsSet(const char* name) {
     const char* value = std::getenv(name);
@@ -73,6 +106,7 @@ int RunGardalix(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QString::fromUtf8(text::kApplicationTitle));
     QApplication::setQuitOnLastWindowClosed(false);
     InstallFrenchTranslations();
+    EndOnSignals(&application);
 
     TellOnStderrInsteadOfBoxes(noDisplay);
     TFormGardalix console(ProgramServices());
@@ -94,6 +128,7 @@ int RunGardalix(int argc, char** argv) {
         console.CoolTray2DblClick();
     }
     const int status = QApplication::exec();
+    console.FlushPendingHistory();
     // The proxy's threads live in this process: stop them before the program's objects go away
     // rather than let them run into a process that is tearing itself down.
     if (console.ProtectionActive()) {

@@ -103,6 +103,18 @@ TEST_F(ConsoleHistoryTest, ABurstOfBlocksBeforeTheTickMakesOneEntryWithTheLastAd
     ASSERT_TRUE(SpinUntil([&] { return timer->isActive(); }));
 }
 
+TEST_F(ConsoleHistoryTest, AnEntryStillWaitingAtTheEndIsRecordedNotLost) {
+    auto console = CreatedConsole();
+    console->FlushPendingHistory();
+    EXPECT_TRUE(services.logEntries.empty());  // nothing waiting, nothing written
+
+    BlockOnWorker("late.example/", "Site malveillant");
+    ASSERT_TRUE(SpinUntil([&] { return console->TimerUpDateEventLogTimer()->isActive(); }));
+    console->FlushPendingHistory();
+    EXPECT_EQ(services.logEntries, std::vector<std::string>{"date|late.example/|Site malveillant"});
+    EXPECT_FALSE(console->TimerUpDateEventLogTimer()->isActive());
+}
+
 TEST_F(ConsoleHistoryTest, TheHookIsRemovedWhenTheConsoleGoesAway) {
     {
         auto console = CreatedConsole();
