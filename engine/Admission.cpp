@@ -105,12 +105,13 @@ void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
         return;
     if (IsExemptProcess(info->processId))
         return;
+    // A program that cannot be named cannot be shown to be exempt, so its connection is filtered
+    // like any other: leaving it alone would let its requests to listed sites through.
     char name[kProcessNameBufferSize] = {};
-    if (nf_getProcessNameA(info->processId, name, kProcessNameBufferSize) == 0)
-        return;
+    bool named = nf_getProcessNameA(info->processId, name, kProcessNameBufferSize) != 0;
     name[kProcessNameBufferSize - 1] = '\0';
     LowerCaseAscii(name);
-    if (IsExemptProcessName(name)) {
+    if (named && IsExemptProcessName(name)) {
         AddExemptConnection(id);
         AddExemptProcess(info->processId);
         return;

@@ -17,7 +17,9 @@ namespace gx {
 inline constexpr size_t kExemptConnectionsMax = 16384;
 inline constexpr size_t kExemptProcessesMax = 8192;
 
-// Slot-3 callback: called once per outbound connection right after it is established.
+// Slot-3 callback: called once per outbound connection right after it is established. Filters
+// are attached unless the connection or its process is already exempt or the process's name
+// holds an exempt program name; a process whose name cannot be had is filtered.
 void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);
 
 // True when an exempt program name occurs anywhere in the (lower-cased) process name.

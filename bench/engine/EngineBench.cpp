@@ -1,95 +1,44 @@
 // The engine's loads through the real interception library: wrk sends absolute-form requests to
-// the explicit proxy on loopback, the engine judges each one and the origin answers those that
-// pass. Figures: requests per second with an empty malicious list, the shipped lists and a
-// 1 000 000-entry malicious list (child protection on, so both lookups run for every request),
-// and a load of only blocked addresses, which the engine answers itself.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// the explicit proxy on loopback (the proxy benchmark's wrk runner), the engine judges each one
+// and the origin answers those that pass. Figures: requests per second with an empty malicious
+// list, the shipped lists and a 1 000 000-entry malicious list (child protection on, so both
+// lookups run for every request), and a load of only blocked addresses, which the engine
+// answers itself.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "bench/engine/BenchOrigin.h"
+#include <unistd.h>
+
+#include "bench/engine/EngineBenchOrigin.h"
+#include "bench/proxy/WrkRunner.h"
 #include "engine/GX_Main.h"
 #include "engine/Inspection.h"
-#include "engine/TPFObject.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
 #include "platform/interception/Interception.h"
 #include "store/GX_ConfigReg.h"
 
-extern char** environ;
-
 namespace gx::bench {
 namespace {
 
-constexpr int kConnections = 50;
 constexpr int kSeconds = 3;
 constexpr int kRounds = 5;
 constexpr size_t kLargeListEntries = 1'000'000;
+const std::string kPassPath = "/1k";
+const std::string kBlockPath = "/listed/1k";
 
 struct LoadFigures {
     double requestsPerSecond = 0;
-    double p99Milliseconds = 0;
+    double p99Ms = 0;
     std::string problem;  // empty when the load ran as meant
 };
-
-std::string RunProgram(const std::vector<std::string>& command) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (const auto& word : command)
-        argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    std::string output;
-    if (spawned == 0) {
-        char buffer[4096];
-        ssize_t got;
-        while ((got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-            output.append(buffer, got);
-        int status;
-        ::waitpid(pid, &status, 0);
-    }
-    ::close(pipeEnds[0]);
-    return output;
-}
-
-// "Requests/sec:   1234.56" and the "99%" line of wrk's latency distribution.
-LoadFigures ParseWrk(const std::string& output) {
-    LoadFigures figures;
-    if (size_t at = output.find("Requests/sec:"); at != std::string::npos) {
-        figures.requestsPerSecond = std::atof(output.c_str() + at + 13);
-    }
-    if (size_t at = output.find(" 99%"); at != std::string::npos) {
-        char* end = nullptr;
-        double value = std::strtod(output.c_str() + at + 4, &end);
-        std::string unit(end, end + 2);
-        figures.p99Milliseconds = unit == "us"    ? value / 1000
-                                  : unit == "s\n" ? value * 1000
-                                                  : value;
-    }
-    if (figures.requestsPerSecond == 0)
-        figures.problem = "wrk gave no figure";
-    return figures;
-}
 
 class Bench {
   public:
@@ -97,22 +46,24 @@ class Bench {
         : folder_(std::filesystem::temp_directory_path() /
                   ("gx-bench-engine-" + std::to_string(::getpid()))) {
         std::filesystem::create_directories(folder_);
-        ::setenv("GARDALIX_PROXY", "127.0.0.1:0", 1);
+        ::setenv(interception::kProxyAddressVariable, "127.0.0.1:0", 1);
     }
     ~Bench() {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
 
-    std::string OriginAddress(const std::string& target) const {
-        return "127.0.0.1:" + std::to_string(origin_.Port()) + target;
+    // The address the engine rebuilds for a path on the origin.
+    std::string OriginAddress(const std::string& path) const {
+        return "127.0.0.1:" + std::to_string(origin_.Port()) + path;
     }
 
-    std::string WriteMalwareList(const std::string& name, const std::vector<std::string>& head,
+    // A malicious list file: the given entries, then `generated` others of realistic length.
+    std::string WriteMalwareList(const std::string& name, const std::vector<std::string>& entries,
                                  size_t generated) {
         std::string path = (folder_ / name).string();
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        for (const auto& entry : head)
+        for (const auto& entry : entries)
             file << ScrambleRecord(entry, kMalwareRecordSize);
         for (size_t i = 0; i < generated; ++i) {
             file << ScrambleRecord(
@@ -122,40 +73,33 @@ class Bench {
         return path;
     }
 
-    // One wrk load through the engine; `target` is requested on the origin.
-    LoadFigures Load(const std::string& target, bool closeEach, bool expectBlocked,
+    // One wrk load through a freshly started engine.
+    LoadFigures Load(const std::string& path, bool newConnectionPerRequest, bool expectBlocked,
                      int seconds = kSeconds) {
         if (!StartDriver())
             return {0, 0, "the engine did not start"};
-        uint16_t proxyPort = interception::ExplicitProxyPort();
-        std::string script = (folder_ / "load.lua").string();
-        {
-            std::ofstream lua(script, std::ios::trunc);
-            lua << "wrk.method = \"GET\"\n"
-                << "wrk.path = \"http://" << OriginAddress(target) << "\"\n"
-                << "wrk.headers[\"Host\"] = \"" << OriginAddress("") << "\"\n";
-            if (closeEach)
-                lua << "wrk.headers[\"Connection\"] = \"close\"\n";
-        }
         uint64_t listedBefore = origin_.AnsweredListed();
         uint64_t answeredBefore = origin_.Answered();
-        std::string output =
-            RunProgram({"wrk", "-t1", "-c" + std::to_string(kConnections),
-                        "-d" + std::to_string(seconds) + "s", "--latency", "-s", script,
-                        "http://127.0.0.1:" + std::to_string(proxyPort) + "/"});
+        WrkLoad load;
+        load.path = path;
+        load.seconds = seconds;
+        load.newConnectionPerRequest = newConnectionPerRequest;
+        WrkFigures wrk = RunWrk(load, origin_.Port(), interception::ExplicitProxyPort());
         StopDriver();
-        LoadFigures figures = ParseWrk(output);
+
+        LoadFigures figures{wrk.requestsPerSecond, wrk.p99Ms, wrk.error};
         if (origin_.AnsweredListed() != listedBefore) {
             figures.problem = "blocked requests reached the origin";
         } else if (!expectBlocked && origin_.Answered() == answeredBefore) {
             figures.problem = "nothing reached the origin";
-        } else if (!expectBlocked && output.find("Non-2xx") != std::string::npos) {
-            figures.problem = "some passed requests got an error";
+        } else if (!expectBlocked && wrk.errors != 0) {
+            figures.problem = std::to_string(wrk.errors) + " passed requests failed";
         }
         return figures;
     }
 
-    BenchOrigin origin_;
+  private:
+    EngineBenchOrigin origin_;
     std::filesystem::path folder_;
 };
 
@@ -178,9 +122,9 @@ LoadFigures Median(const std::vector<LoadFigures>& runs) {
     return median;
 }
 
-void Print(const char* name, const LoadFigures& figures) {
-    std::printf("  %-52s %9.0f req/s  p99 %6.2f ms%s%s\n", name, figures.requestsPerSecond,
-                figures.p99Milliseconds,
+void Print(const std::string& name, const LoadFigures& figures) {
+    std::printf("  %-52s %9.0f req/s  p99 %6.2f ms%s%s\n", name.c_str(), figures.requestsPerSecond,
+                figures.p99Ms,
                 figures.problem.empty() ? "" : "  PROBLEM: ", figures.problem.c_str());
 }
 
@@ -191,73 +135,68 @@ bool Verdict(const char* what, double ratio, double target) {
     return met;
 }
 
-// The engine's own time for one passed request, lists of different sizes, measured in process
-// on request objects of the library (no proxy, no sockets).
+// The engine's own time for one passed request, measured in process on request objects of the
+// library (no proxy, no sockets).
 double NanosecondsPerRequest(const std::string& address) {
     size_t slash = address.find('/');
     std::string line = "GET " + address.substr(slash) + " HTTP/1.1\r\n";
     std::string header = "Host: " + address.substr(0, slash) + "\r\nAccept: */*\r\n\r\n";
-    constexpr int kRounds = 200'000;
+    constexpr int kRequests = 200'000;
     auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kRounds; ++i) {
+    for (int i = 0; i < kRequests; ++i) {
         PFObject* object = PFObject_create(OT_HTTP_REQUEST, 3);
         PFStream_write(PFObject_getStream(object, 0), line.data(), line.size());
         PFStream_write(PFObject_getStream(object, 1), header.data(), header.size());
-        dataPartAvailable(1, object);
+        dataPartAvailable(1, object);  // frees the object
     }
     std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
-    return spent.count() / kRounds;
+    return spent.count() / kRequests;
 }
 
 int Main() {
     Bench bench;
     const std::string programDir = GX_PROGRAM_DIR "/";
-    const std::string passTarget = "/page.html";
-    const std::string blockTarget = "/listed/page.html";
-    const std::string blockedAddress = bench.OriginAddress(blockTarget);
-    bool allMet = true;
-
     if (!LoadPornURLList(programDir + kPornListFileName)) {
         std::printf("  the shipped adult list is missing in %s\n", programDir.c_str());
         return 1;
     }
     PornFilterOn = true;
-    std::string emptyList = bench.WriteMalwareList("empty.dat", {}, 0);
-    std::string largeList =
-        bench.WriteMalwareList("large.dat", {blockedAddress}, kLargeListEntries - 1);
-    std::string shippedList = programDir + kMalwareListFileName;
+    const std::string emptyList = bench.WriteMalwareList("empty.dat", {}, 0);
+    const std::string largeList = bench.WriteMalwareList(
+        "large.dat", {bench.OriginAddress(kBlockPath)}, kLargeListEntries - 1);
+    const std::string shippedList = programDir + kMalwareListFileName;
+    bool allMet = true;
 
-    // Rounds of runs side by side, so that a change in the machine's load hits every list alike;
-    // the ratios are taken within each round, then their median.
     LoadMalwareURLList(emptyList);
-    double engineEmptyNs = NanosecondsPerRequest(bench.OriginAddress(passTarget));
-    bench.Load(passTarget, false, false, 1);  // warm-up
+    double engineEmptyNs = NanosecondsPerRequest(bench.OriginAddress(kPassPath));
+    bench.Load(kPassPath, false, false, 1);  // warm-up
     LoadMalwareURLList(largeList);
-    double engineLargeNs = NanosecondsPerRequest(bench.OriginAddress(passTarget));
+    double engineLargeNs = NanosecondsPerRequest(bench.OriginAddress(kPassPath));
     size_t largeListBytes = MalwareURLMemoryBytes();
     LoadMalwareURLList(shippedList);
     size_t shippedEntries = MalwareURLCount();
 
+    // Rounds of runs side by side, so that a change in the machine's load hits every list alike;
+    // the ratio is taken within each round, then the median of the rounds.
     std::vector<LoadFigures> emptyRuns, shippedRuns, largeRuns;
     std::vector<double> largeRatios;
     for (int round = 0; round < kRounds; ++round) {
         LoadMalwareURLList(emptyList);
-        emptyRuns.push_back(bench.Load(passTarget, false, false));
+        emptyRuns.push_back(bench.Load(kPassPath, false, false));
         LoadMalwareURLList(largeList);
-        largeRuns.push_back(bench.Load(passTarget, false, false));
+        largeRuns.push_back(bench.Load(kPassPath, false, false));
         LoadMalwareURLList(shippedList);
-        shippedRuns.push_back(bench.Load(passTarget, false, false));
+        shippedRuns.push_back(bench.Load(kPassPath, false, false));
         largeRatios.push_back(largeRuns.back().requestsPerSecond /
                               std::max(1.0, emptyRuns.back().requestsPerSecond));
     }
     std::printf(
-        "Engine through the explicit proxy, %d keep-alive connections, median of %d "
-        "runs of %d s:\n",
-        kConnections, kRounds, kSeconds);
+        "Engine through the explicit proxy, 50 keep-alive connections, 1 KiB page, "
+        "median of %d runs of %d s:\n",
+        kRounds, kSeconds);
     LoadFigures empty = Median(emptyRuns), shipped = Median(shippedRuns), large = Median(largeRuns);
     Print("empty malicious list", empty);
-    Print(("shipped lists (" + std::to_string(shippedEntries) + " malicious entries)").c_str(),
-          shipped);
+    Print("shipped lists (" + std::to_string(shippedEntries) + " malicious entries)", shipped);
     Print("1 000 000-entry malicious list", large);
     std::printf("  engine time per passed request: %.0f ns (empty list), %.0f ns (1 000 000)\n",
                 engineEmptyNs, engineLargeNs);
@@ -270,12 +209,13 @@ int Main() {
     std::vector<LoadFigures> passedRuns, blockedRuns;
     std::vector<double> blockedRatios;
     for (int round = 0; round < kRounds; ++round) {
-        passedRuns.push_back(bench.Load(passTarget, true, false));
-        blockedRuns.push_back(bench.Load(blockTarget, true, true));
+        passedRuns.push_back(bench.Load(kPassPath, true, false));
+        blockedRuns.push_back(bench.Load(kBlockPath, true, true));
         blockedRatios.push_back(blockedRuns.back().requestsPerSecond /
                                 std::max(1.0, passedRuns.back().requestsPerSecond));
     }
-    std::printf("New connection per request, 1 000 000-entry list, median of %d runs:\n", kRounds);
+    std::printf("New connection per request, 1 000 000-entry list, median of %d runs of %d s:\n",
+                kRounds, kSeconds);
     LoadFigures passed = Median(passedRuns), blocked = Median(blockedRuns);
     Print("passed, relayed to the origin", passed);
     Print("blocked, answered by the engine", blocked);

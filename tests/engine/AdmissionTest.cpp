@@ -50,7 +50,9 @@ TEST_F(EngineAdmissionTest, DecidesFiltersByDirectionAndProgramName) {
         {"name inside a longer folder name", NF_D_OUT, "/tmp/my-keldoran-copy/curl", false, true},
         {"last exempt name", NF_D_OUT, "/usr/lib/kd/kd_scanint", false, true},
         {"a name that is only close", NF_D_OUT, "/usr/bin/gardali", true, false},
-        {"name lookup fails", NF_D_OUT, std::nullopt, false, false},
+        // Left alone, a program that cannot be named would get past the lists; filtered, its
+        // requests still pass unless listed.
+        {"name lookup fails", NF_D_OUT, std::nullopt, true, false},
     };
     uint32_t pid = 100;
     for (const auto& c : cases) {

@@ -7,10 +7,10 @@
 
 namespace gx::bench {
 
-class BenchOrigin {
+class EngineBenchOrigin {
   public:
-    BenchOrigin();
-    ~BenchOrigin();
+    EngineBenchOrigin();
+    ~EngineBenchOrigin();
     uint16_t Port() const;
     // Requests answered so far.
     uint64_t Answered() const;

@@ -1,4 +1,4 @@
-#include "bench/engine/BenchOrigin.h"
+#include "bench/engine/EngineBenchOrigin.h"
 
 #include <array>
 #include <asio.hpp>
@@ -80,7 +80,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
 }  // namespace
 
-struct BenchOrigin::Impl {
+struct EngineBenchOrigin::Impl {
     Counts counts;
     asio::io_context io{1};
     asio::ip::tcp::acceptor acceptor{io, {asio::ip::make_address("127.0.0.1"), 0}};
@@ -99,26 +99,26 @@ struct BenchOrigin::Impl {
     }
 };
 
-BenchOrigin::BenchOrigin() : impl_(std::make_unique<Impl>()) {
+EngineBenchOrigin::EngineBenchOrigin() : impl_(std::make_unique<Impl>()) {
     impl_->acceptor.listen(1024);
     impl_->Accept();
     impl_->thread = std::thread([this] { impl_->io.run(); });
 }
 
-BenchOrigin::~BenchOrigin() {
+EngineBenchOrigin::~EngineBenchOrigin() {
     impl_->io.stop();
     impl_->thread.join();
 }
 
-uint16_t BenchOrigin::Port() const {
+uint16_t EngineBenchOrigin::Port() const {
     return impl_->acceptor.local_endpoint().port();
 }
 
-uint64_t BenchOrigin::Answered() const {
+uint64_t EngineBenchOrigin::Answered() const {
     return impl_->counts.answered.load();
 }
 
-uint64_t BenchOrigin::AnsweredListed() const {
+uint64_t EngineBenchOrigin::AnsweredListed() const {
     return impl_->counts.listed.load();
 }
 
