@@ -337,7 +337,9 @@ void TFormGardalix::TimerUpDateEventLogTimerTick() {
 }
 
 void TFormGardalix::FlushPendingHistory() {
-    if (TimerUpDateEventLog->isActive()) {
+    // Armed, or asked to be armed by a block whose request has not reached the main thread yet.
+    if (TimerUpDateEventLog->isActive() || armRequestPending) {
+        armRequestPending = false;
         TimerUpDateEventLogTimerTick();
     }
 }
