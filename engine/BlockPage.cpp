@@ -9,7 +9,7 @@
 namespace gx {
 namespace {
 
-// The fixed pieces of the page, Windows-1252 bytes (\xE9 = é, \xE0 = à).
+// The fixed pieces of the page, Windows-1252 bytes (\xE9 = é, \xE8 = è, \xE0 = à).
 constexpr std::string_view kPageHead =
     "<html><body bgcolor=\"#f0f0f0\"><center><h1>Gardalix: contenu bloqu\xE9</h1><br>"
     "Pour votre s\xE9"

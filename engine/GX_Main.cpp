@@ -59,22 +59,22 @@ NF_RULE OutboundTcpRule() {
 // Filled when the program is loaded and never written again: a start while the layers' threads
 // still run (the console may start twice) must not rewrite slots that those threads read.
 PFEvents EngineEvents = {
-    OnThreadStart,
-    OnThreadEnd,
-    OnTcpConnectRequest,
-    tcpConnected,
-    OnTcpClosed,
-    OnUdpCreated,
-    OnUdpConnectRequest,
-    OnUdpClosed,
-    dataAvailable,
-    dataPartAvailable,
-    nf_tcpPostSend,
-    nf_tcpPostReceive,
-    nf_tcpSetConnectionState,
-    nf_udpPostSend,
-    nf_udpPostReceive,
-    nf_udpSetConnectionState,
+    .threadStart = OnThreadStart,
+    .threadEnd = OnThreadEnd,
+    .tcpConnectRequest = OnTcpConnectRequest,
+    .tcpConnected = tcpConnected,
+    .tcpClosed = OnTcpClosed,
+    .udpCreated = OnUdpCreated,
+    .udpConnectRequest = OnUdpConnectRequest,
+    .udpClosed = OnUdpClosed,
+    .dataAvailable = dataAvailable,
+    .dataPartAvailable = dataPartAvailable,
+    .tcpPostSend = nf_tcpPostSend,
+    .tcpPostReceive = nf_tcpPostReceive,
+    .tcpSetConnectionState = nf_tcpSetConnectionState,
+    .udpPostSend = nf_udpPostSend,
+    .udpPostReceive = nf_udpPostReceive,
+    .udpSetConnectionState = nf_udpSetConnectionState,
 };
 
 // The C++ runtime's allocator is always thread-safe, so nothing needs switching on before the

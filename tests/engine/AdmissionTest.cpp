@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "engine/Admission.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {
 namespace {

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "engine/Inspection.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "engine/BlockPage.h"
 #include "engine/Inspection.h"
 #include "platform/codepage/Cp1252.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {
 namespace {

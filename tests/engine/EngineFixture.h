@@ -1,6 +1,6 @@
-// Common ground of the engine's unit tests: the recording fake of the interception library
-// starts empty, the exemption tables are emptied, child protection is off and the block lists
-// are loaded from list files written into a temporary folder.
+// Common ground of the engine's tests: the exemption tables are emptied, child protection is off,
+// the console's timer hook counts its calls and the block lists are loaded from list files
+// written into a temporary folder.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
 #include "store/GX_ConfigReg.h"
-#include "support/InterceptionFake.h"
 
 namespace gx::test {
 
@@ -25,10 +24,9 @@ inline void CountArmHookCall() {
     armHookCalls.fetch_add(1);
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTestBase : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::Reset();
         ClearExemptionTables();
         PornFilterOn = false;
         armHookCalls = 0;
@@ -42,8 +40,6 @@ class EngineTest : public ::testing::Test {
 
     void TearDown() override {
         SetArmBlockTimerHook(nullptr);
-        EXPECT_EQ(fake::LiveObjects(), 0) << "every object is freed once";
-        EXPECT_EQ(fake::BadFrees(), 0);
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }

@@ -2,7 +2,7 @@
 // callback posts and answers.
 #include "engine/Inspection.h"
 #include "lists/ProductSite.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "engine/Admission.h"
 #include "engine/Inspection.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {
 namespace {

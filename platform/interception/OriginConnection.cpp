@@ -1,0 +1,409 @@
+#include "platform/interception/OriginConnection.h"
+
+#include "platform/interception/Proxy.h"
+
+namespace gx::interception {
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+
+}  // namespace
+
+OriginConnection::OriginConnection(ClientSession& session, std::string host, uint16_t port)
+    : session_(session),
+      host_(std::move(host)),
+      port_(port),
+      socket_(session.Executor()),
+      resolver_(session.Executor()),
+      timer_(session.Executor()),
+      in_(kReadChunk) {}
+
+bool OriginConnection::Backlogged() const {
+    return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
+}
+
+void OriginConnection::BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
+                                    const std::string& method, bool upgrade) {
+    slot_ = std::move(slot);
+    method_ = method;
+    upgradeAsked_ = upgrade;
+    reading_state_ = Reading::Head;
+    head_.clear();
+    headScanFrom_ = 0;
+    out_.Append(bytes.data(), bytes.size());
+    if (connected_) {
+        SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+        Flush();
+        ReadMore();
+    } else {
+        Connect();
+    }
+}
+
+void OriginConnection::SendBytes(const char* data, size_t n) {
+    if (closed_ || n == 0) {
+        return;
+    }
+    out_.Append(data, n);
+    Flush();
+}
+
+void OriginConnection::ConnectForTunnel(std::shared_ptr<ResponseSlot> slot) {
+    forTunnel_ = true;
+    slot_ = std::move(slot);
+    reading_state_ = Reading::Idle;
+    Connect();
+}
+
+void OriginConnection::StartTunnel(std::shared_ptr<ResponseSlot> slot) {
+    slot_ = std::move(slot);
+    reading_state_ = Reading::Tunnel;
+    SetDeadline(Clock::time_point::max());
+    ReadMore();
+}
+
+void OriginConnection::ServeRequests() {
+    forTunnel_ = false;
+    slot_.reset();
+    reading_state_ = Reading::Idle;
+}
+
+void OriginConnection::ShutdownAfterFlush() {
+    shutdownAfterFlush_ = true;
+    Flush();
+}
+
+void OriginConnection::Connect() {
+    if (connecting_ || connected_ || closed_) {
+        return;
+    }
+    connecting_ = true;
+    SetDeadline(Clock::now() + session_.Owner().GetLimits().connectTimeout);
+    asio::error_code error;
+    asio::ip::address address = asio::ip::make_address(host_, error);
+    if (!error) {
+        // A literal address needs no lookup; still answer from the event loop, never inside the
+        // caller.
+        auto results = asio::ip::tcp::resolver::results_type::create(
+            asio::ip::tcp::endpoint(address, port_), host_, std::to_string(port_));
+        asio::post(session_.Executor(),
+                   [self = shared_from_this(), owner = session_.shared_from_this(), results] {
+                       self->OnResolved({}, results);
+                   });
+        return;
+    }
+    resolver_.async_resolve(
+        host_, std::to_string(port_),
+        [self = shared_from_this(), owner = session_.shared_from_this()](
+            const asio::error_code& error, asio::ip::tcp::resolver::results_type results) {
+            self->OnResolved(error, std::move(results));
+        });
+}
+
+void OriginConnection::OnResolved(const asio::error_code& error,
+                                  asio::ip::tcp::resolver::results_type results) {
+    if (closed_) {
+        return;
+    }
+    if (error || results.empty()) {
+        Fail(502);
+        return;
+    }
+    for (const auto& entry : results) {
+        if (session_.Owner().IsOwnListener(entry.endpoint())) {
+            Fail(508);  // the request would come straight back to the proxy
+            return;
+        }
+    }
+    asio::async_connect(socket_, results,
+                        [self = shared_from_this(), owner = session_.shared_from_this()](
+                            const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                            self->OnConnected(error);
+                        });
+}
+
+void OriginConnection::OnConnected(const asio::error_code& error) {
+    connecting_ = false;
+    if (closed_) {
+        return;
+    }
+    if (error) {
+        Fail(502);
+        return;
+    }
+    connected_ = true;
+    asio::error_code ignored;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (forTunnel_) {
+        SetDeadline(Clock::time_point::max());
+        ReadMore();
+        session_.OriginConnectedForTunnel(this);
+        return;
+    }
+    SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+    Flush();
+    ReadMore();
+}
+
+void OriginConnection::Flush() {
+    if (!connected_ || closed_ || out_.writing) {
+        return;
+    }
+    if (out_.pending.empty()) {
+        if (shutdownAfterFlush_) {
+            asio::error_code ignored;
+            socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+        }
+        return;
+    }
+    out_.inflight.swap(out_.pending);
+    out_.pending.clear();
+    out_.writing = true;
+    asio::async_write(socket_, asio::buffer(out_.inflight),
+                      [self = shared_from_this(), owner = session_.shared_from_this()](
+                          const asio::error_code& error, size_t) {
+                          self->out_.writing = false;
+                          self->out_.inflight.clear();
+                          if (self->closed_) {
+                              return;
+                          }
+                          if (error) {
+                              self->OnEnd();
+                              return;
+                          }
+                          self->Flush();
+                          if (!self->Backlogged()) {
+                              self->session_.OriginDrained(self.get());
+                          }
+                      });
+}
+
+void OriginConnection::ResumeReading() {
+    ReadMore();
+}
+
+void OriginConnection::ReadMore() {
+    if (reading_ || consuming_ || closed_ || !connected_) {
+        return;
+    }
+    if (slot_ && !session_.CanTakeMore(slot_.get())) {
+        return;  // resumed when the client has taken what is waiting
+    }
+    reading_ = true;
+    socket_.async_read_some(
+        asio::buffer(in_),
+        [self = shared_from_this(), owner = session_.shared_from_this()](
+            const asio::error_code& error, size_t n) { self->OnRead(error, n); });
+}
+
+void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
+    reading_ = false;
+    if (closed_) {
+        return;
+    }
+    if (error) {
+        OnEnd();
+        return;
+    }
+    if (reading_state_ != Reading::Idle && reading_state_ != Reading::Tunnel) {
+        SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+    }
+    consuming_ = true;
+    Consume(in_.data(), n);
+    consuming_ = false;
+    if (!closed_) {
+        ReadMore();
+    }
+}
+
+void OriginConnection::Consume(const char* data, size_t n) {
+    while (n > 0 && !closed_) {
+        switch (reading_state_) {
+            case Reading::Idle:
+                if (forTunnel_ && slot_) {
+                    session_.OriginSpokeFirst(this);
+                    if (reading_state_ == Reading::Tunnel) {
+                        continue;
+                    }
+                }
+                Close();  // bytes nobody asked for: this connection cannot be trusted further
+                session_.OriginClosed(this);
+                return;
+            case Reading::Tunnel:
+                session_.Deliver(slot_.get(), data, n);
+                return;
+            case Reading::Head:
+                if (!ConsumeHead(data, n)) {
+                    return;
+                }
+                break;
+            case Reading::Body: {
+                size_t used = body_.Consume(data, n);
+                if (body_.Failed()) {
+                    session_.Deliver(slot_.get(), data, used);
+                    auto slot = slot_;
+                    Close();
+                    session_.FinishSlot(slot.get(), true);
+                    session_.OriginClosed(this);
+                    return;
+                }
+                session_.Deliver(slot_.get(), data, used);
+                data += used;
+                n -= used;
+                if (body_.Done()) {
+                    FinishResponse();
+                }
+                break;
+            }
+        }
+    }
+}
+
+// Collects the response head; false while it is incomplete or when the connection ended.
+bool OriginConnection::ConsumeHead(const char*& data, size_t& n) {
+    size_t before = head_.size();
+    size_t maxHead = session_.Owner().GetLimits().maxHeadBytes;
+    head_.append(data, std::min(n, maxHead + 4 - std::min(before, maxHead)));
+    size_t end = FindHeadEnd(head_, headScanFrom_);
+    if (end == std::string::npos) {
+        if (head_.size() > maxHead) {
+            Fail(502);
+            return false;
+        }
+        headScanFrom_ = head_.size() >= 3 ? head_.size() - 3 : 0;
+        data += head_.size() - before;
+        n -= head_.size() - before;
+        return n > 0;
+    }
+    size_t used = end - before;
+    data += used;
+    n -= used;
+    response_ = ResponseHead{};
+    if (ParseResponseHead(std::string_view(head_).substr(0, end), method_, response_) != 0) {
+        Fail(502);
+        return false;
+    }
+    session_.Deliver(slot_.get(), head_.data(), end);
+    head_.clear();
+    headScanFrom_ = 0;
+    if (response_.status == 101 && upgradeAsked_) {
+        reading_state_ = Reading::Tunnel;
+        SetDeadline(Clock::time_point::max());
+        session_.OriginUpgraded(this);
+        return !closed_;
+    }
+    if (response_.status >= 100 && response_.status < 200) {
+        return true;  // an interim response; the final one follows
+    }
+    body_.Start(response_.body);
+    reading_state_ = Reading::Body;
+    if (body_.Done()) {
+        FinishResponse();
+    }
+    return !closed_;
+}
+
+void OriginConnection::FinishResponse() {
+    auto slot = std::move(slot_);
+    reading_state_ = Reading::Idle;
+    SetDeadline(Clock::time_point::max());
+    bool closeAfter = response_.closeAfter;
+    if (closeAfter) {
+        Close();
+    }
+    session_.FinishSlot(slot.get(), response_.body.kind == BodyKind::UntilClose);
+    if (closeAfter) {
+        session_.OriginClosed(this);
+    } else {
+        session_.OriginIdle(this);
+    }
+}
+
+void OriginConnection::OnEnd() {
+    if (closed_) {
+        return;
+    }
+    auto slot = slot_;
+    switch (reading_state_) {
+        case Reading::Idle:
+            Close();
+            if (forTunnel_ && slot) {
+                session_.OriginFailed(this, slot.get(), 502);
+            } else {
+                session_.OriginClosed(this);
+            }
+            return;
+        case Reading::Tunnel:
+            Close();
+            session_.TunnelEnded();
+            return;
+        case Reading::Head:
+            Fail(502);
+            return;
+        case Reading::Body:
+            Close();
+            // A response that lasts until the connection ends is complete now; any other is
+            // cut short, and only closing the client connection tells the client so.
+            session_.FinishSlot(slot.get(), true);
+            session_.OriginClosed(this);
+            return;
+    }
+}
+
+void OriginConnection::Fail(int status) {
+    auto slot = slot_;
+    Close();
+    session_.OriginFailed(this, slot.get(), status);
+}
+
+void OriginConnection::Close() {
+    if (closed_) {
+        return;
+    }
+    closed_ = true;
+    connected_ = false;
+    asio::error_code ignored;
+    resolver_.cancel();
+    socket_.close(ignored);
+    timer_.cancel();
+    slot_.reset();
+}
+
+void OriginConnection::SetDeadline(Clock::time_point when) {
+    deadline_ = when;
+    if (when != Clock::time_point::max() && (!timerArmed_ || when < timerAt_)) {
+        ArmTimer(when);
+    }
+}
+
+void OriginConnection::ArmTimer(Clock::time_point when) {
+    timerAt_ = when;
+    timerArmed_ = true;
+    uint64_t generation = ++timerGeneration_;
+    timer_.expires_at(when);
+    timer_.async_wait([self = shared_from_this(), owner = session_.shared_from_this(),
+                       generation](const asio::error_code&) {
+        if (generation != self->timerGeneration_ || self->closed_) {
+            return;
+        }
+        self->timerArmed_ = false;
+        if (self->deadline_ == Clock::time_point::max()) {
+            return;
+        }
+        if (Clock::now() < self->deadline_) {
+            self->ArmTimer(self->deadline_);
+            return;
+        }
+        // No connection in time, or a server that stopped answering.
+        auto slot = self->slot_;
+        if (slot && slot->started) {
+            self->Close();
+            self->session_.FinishSlot(slot.get(), true);
+            self->session_.OriginClosed(self.get());
+        } else {
+            self->Fail(504);
+        }
+    });
+}
+
+}  // namespace gx::interception

@@ -1,0 +1,91 @@
+// A client session's connection to one origin server (host and port). It is opened only when
+// the first request for that origin has been judged, carries one request at a time and reads
+// each response just far enough to know where it ends, so that the next response on the client
+// connection belongs to the next request.
+#pragma once
+
+#include <asio.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/interception/BodyScanner.h"
+#include "platform/interception/ClientSession.h"
+#include "platform/interception/HttpHead.h"
+#include "platform/interception/OutQueue.h"
+
+namespace gx::interception {
+
+class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
+  public:
+    OriginConnection(ClientSession& session, std::string host, uint16_t port);
+
+    // Sends a judged request; its response fills the slot.
+    void BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
+                      const std::string& method, bool upgrade);
+    // Request body or tunnel bytes.
+    void SendBytes(const char* data, size_t n);
+    // Connects for a CONNECT tunnel; the session hears of it through OriginConnectedForTunnel.
+    void ConnectForTunnel(std::shared_ptr<ResponseSlot> slot);
+    // From now on bytes from the server go to the slot unparsed.
+    void StartTunnel(std::shared_ptr<ResponseSlot> slot);
+    // The tunnel carries HTTP after all: the connection now serves requests like any other.
+    void ServeRequests();
+    // After the queued bytes are written, ends the sending direction (the client ended its own).
+    void ShutdownAfterFlush();
+    void ResumeReading();
+    void Close();
+
+    bool Busy() const { return slot_ != nullptr; }
+    bool Backlogged() const;
+    bool Closed() const { return closed_; }
+
+  private:
+    enum class Reading { Idle, Head, Body, Tunnel };
+
+    void Connect();
+    void OnResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results);
+    void OnConnected(const asio::error_code& error);
+    void Flush();
+    void ReadMore();
+    void OnRead(const asio::error_code& error, size_t n);
+    void Consume(const char* data, size_t n);
+    bool ConsumeHead(const char*& data, size_t& n);
+    void FinishResponse();
+    void Fail(int status);
+    void OnEnd();
+    void SetDeadline(Clock::time_point when);
+    void ArmTimer(Clock::time_point when);
+
+    ClientSession& session_;
+    std::string host_;
+    uint16_t port_;
+    asio::ip::tcp::socket socket_;
+    asio::ip::tcp::resolver resolver_;
+    asio::steady_timer timer_;
+    bool connecting_ = false;
+    bool connected_ = false;
+    bool closed_ = false;
+    bool reading_ = false;
+    bool consuming_ = false;  // the read buffer is being handed on: no new read into it yet
+    bool forTunnel_ = false;
+    bool shutdownAfterFlush_ = false;
+
+    OutQueue out_;
+    std::vector<char> in_;
+    Reading reading_state_ = Reading::Idle;
+    std::shared_ptr<ResponseSlot> slot_;
+    std::string method_;
+    bool upgradeAsked_ = false;
+    std::string head_;
+    size_t headScanFrom_ = 0;
+    ResponseHead response_;
+    BodyScanner body_;
+
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::time_point timerAt_{};
+    bool timerArmed_ = false;
+    uint64_t timerGeneration_ = 0;
+};
+
+}  // namespace gx::interception

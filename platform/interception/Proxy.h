@@ -1,0 +1,90 @@
+// The interception proxy: one Asio io_context per worker thread (at least two, one per core),
+// its listeners and the registry of live client connections by identifier. Each accepted
+// connection is given to the next worker in turn and stays on it, so a connection's handlers
+// never run concurrently and no thread wakes another to carry on its work.
+//
+// A listener hands each accepted connection to a ClientSession together with what the listener
+// knows of it: an explicit-proxy connection names its origins request by request, a transparent
+// one (redirected by the firewall) carries its original destination.
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/ProtocolFiltersAPI.h"
+#include "platform/interception/Interception.h"
+#include "platform/interception/ProcessFinder.h"
+#include "platform/interception/Rules.h"
+
+namespace gx::interception {
+
+class ClientSession;
+
+enum class ListenerKind { Explicit, Transparent };
+
+class Proxy {
+  public:
+    Proxy(const PFEvents& events, RuleList& rules, const Limits& limits);
+    ~Proxy();
+    Proxy(const Proxy&) = delete;
+    Proxy& operator=(const Proxy&) = delete;
+
+    // Opens the explicit listener and starts the workers. False: nothing is left open.
+    bool Start(const asio::ip::tcp::endpoint& explicitEndpoint);
+    // Closes everything and joins the workers. Must not run on a worker thread.
+    void Stop();
+
+    uint16_t ExplicitPort() const { return explicitPort_; }
+    bool OnWorkerThread() const;
+
+    std::shared_ptr<ClientSession> Find(ENDPOINT_ID id);
+
+    // For the sessions.
+    const PFEvents& Events() const { return events_; }
+    const RuleList& Rules() const { return rules_; }
+    ProcessFinder& Processes() { return processes_; }
+    const Limits& GetLimits() const { return limits_; }
+    ENDPOINT_ID Register(const std::shared_ptr<ClientSession>& session);
+    void Unregister(ENDPOINT_ID id);
+    // Would a connection to this endpoint come back into one of our listeners?
+    bool IsOwnListener(const asio::ip::tcp::endpoint& endpoint) const;
+
+  private:
+    struct Listener {
+        asio::ip::tcp::acceptor acceptor;
+        ListenerKind kind;
+        asio::steady_timer retry;
+    };
+    void Accept(Listener& listener);
+    void RetryAccept(Listener& listener);
+    void StartSession(asio::ip::tcp::socket socket);
+    void RunWorker(asio::io_context& context);
+
+    PFEvents events_;
+    RuleList& rules_;
+    Limits limits_;
+    ProcessFinder processes_;
+
+    std::mutex registryMutex_;
+    // Live sessions are held here until they close, also while no operation of theirs is pending
+    // (a request the program holds).
+    std::unordered_map<ENDPOINT_ID, std::shared_ptr<ClientSession>> sessions_;
+
+    using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
+    std::vector<std::unique_ptr<asio::io_context>> contexts_;
+    std::vector<WorkGuard> guards_;
+    size_t nextContext_ = 0;
+    std::vector<std::unique_ptr<Listener>> listeners_;
+    std::vector<asio::ip::tcp::endpoint> listenEndpoints_;
+    std::vector<std::thread> workers_;
+    std::vector<std::thread::id> workerIds_;
+    uint16_t explicitPort_ = 0;
+};
+
+}  // namespace gx::interception

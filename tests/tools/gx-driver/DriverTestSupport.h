@@ -1,0 +1,129 @@
+// Helpers of the driver tests: a temporary folder, running commands, and a network namespace
+// of the test's own in which gx-driver may change the packet filter freely.
+#pragma once
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace gx::testing {
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "gx-test-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { std::filesystem::remove_all(path_); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+struct CommandRun {
+    int status = -1;     // exit status, -1 when it did not exit normally
+    std::string output;  // standard output and error together
+};
+
+inline CommandRun RunCommand(const std::string& command) {
+    CommandRun run;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        return run;
+    }
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        run.output.append(buffer.data(), n);
+    }
+    const int status = ::pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+inline bool CommandWorks(const std::string& command) {
+    return RunCommand(command).status == 0;
+}
+
+// Why the namespace tests cannot run here, or empty when they can.
+inline std::string NamespaceTestsUnavailable() {
+    if (::geteuid() != 0) {
+        return "needs root: gx-driver changes the packet filter (run the tests as root)";
+    }
+    if (!CommandWorks("nft --version")) {
+        return "needs the nft command (package nftables)";
+    }
+    if (!CommandWorks("ip -V")) {
+        return "needs the ip command (package iproute2)";
+    }
+    return "";
+}
+
+// A network namespace created for one test and deleted with it. Nothing done inside it
+// reaches the machine's own network.
+class NetworkNamespace {
+  public:
+    NetworkNamespace() {
+        static std::atomic<int> counter{0};
+        name_ = "gxdrv-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        const CommandRun add = RunCommand("ip netns add " + name_);
+        created_ = add.status == 0;
+        error_ = add.output;
+        if (created_) {
+            RunCommand("ip -n " + name_ + " link set lo up");
+        }
+    }
+    ~NetworkNamespace() {
+        if (created_) {
+            RunCommand("ip netns delete " + name_);
+        }
+    }
+    NetworkNamespace(const NetworkNamespace&) = delete;
+    NetworkNamespace& operator=(const NetworkNamespace&) = delete;
+
+    bool created() const { return created_; }
+    const std::string& error() const { return error_; }
+    const std::string& name() const { return name_; }
+
+    // `command` run inside the namespace.
+    CommandRun Run(const std::string& command) const {
+        return RunCommand("ip netns exec " + name_ + " " + command);
+    }
+
+    // A socket that belongs to the namespace: a socket stays in the namespace it was created
+    // in, so a short-lived thread enters the namespace just to create it, and the test uses it
+    // from anywhere. -1 on failure.
+    int Socket(int domain, int type) const {
+        int fd = -1;
+        std::thread creator([&] {
+            const int ns = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0) {
+                fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
+            }
+            if (ns >= 0) {
+                ::close(ns);
+            }
+        });
+        creator.join();
+        return fd;
+    }
+
+  private:
+    std::string name_;
+    std::string error_;
+    bool created_ = false;
+};
+
+}  // namespace gx::testing
