@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -94,6 +95,14 @@ int main(int argc, char** argv) {
         console.Pages()->SetCurrentIndex(page);
         Spin(100);
         allSaved = Save(&console, folder, QLatin1String(names[page])) && allSaved;
+    }
+
+    // The protection switched off by the user: the state in red, the start glyph.
+    console.Pages()->SetCurrentIndex(0);
+    if (auto* toggle = console.findChild<QPushButton*>(QStringLiteral("buttonActiveDesactive"))) {
+        toggle->click();
+        Spin(100);
+        allSaved = Save(&console, folder, QStringLiteral("console-desactive.png")) && allSaved;
     }
 
     gx::TAboutBox about(&console, {});
