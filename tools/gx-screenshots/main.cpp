@@ -38,7 +38,7 @@ gx::ConsoleServices SampleServices() {
     services.ReadLogEntries = [] {
         return std::vector<std::string>{
             gx::Cp1252(
-                "07/02/2024 14:05:09|faux-support-microsoft.example/alerte|Site malveillant"),
+                "07/02/2024 14:05:09|faux-support-technique.example/alerte|Site malveillant"),
             gx::Cp1252(
                 "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
             gx::Cp1252(
