@@ -337,7 +337,9 @@ void TFormGardalix::TimerUpDateEventLogTimerTick() {
 }
 
 void TFormGardalix::FlushPendingHistory() {
-    if (TimerUpDateEventLog->isActive()) {
+    // Armed, or asked to be armed by a block whose request has not reached the main thread yet.
+    if (TimerUpDateEventLog->isActive() || armRequestPending) {
+        armRequestPending = false;
         TimerUpDateEventLogTimerTick();
     }
 }
@@ -376,8 +378,11 @@ void TFormGardalix::CoolTray2DblClick() {
         }
     }
     show();
-    raise();
-    activateWindow();
+    // A platform that draws nowhere has no stacking order or focus to change.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        raise();
+        activateWindow();
+    }
     // Lets a session without a display (and the start-up tests) see that the console opened.
     if (qEnvironmentVariableIsSet("GX_TRACE_CONSOLE")) {
         std::fprintf(stderr, "gardalix: console shown\n");

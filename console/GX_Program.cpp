@@ -128,12 +128,13 @@ int RunGardalix(int argc, char** argv) {
         console.CoolTray2DblClick();
     }
     const int status = QApplication::exec();
-    console.FlushPendingHistory();
-    // The proxy's threads live in this process: stop them before the program's objects go away
-    // rather than let them run into a process that is tearing itself down.
+    // The proxy's threads live in this process: stop them before the program's objects go away,
+    // which also lets every block under way hand its address over before the last entry is
+    // recorded.
     if (console.ProtectionActive()) {
         ProgramServices().StopDriver();
     }
+    console.FlushPendingHistory();
     return status;
 }
 

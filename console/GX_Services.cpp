@@ -2,21 +2,15 @@
 
 #include <cstdlib>
 
-#include "store/GX_ConfigReg.h"
-
-#ifdef GX_HAVE_LISTS
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
-#endif
-#ifdef GX_HAVE_ENGINE
 #include "platform/interception/Interception.h"
-#endif
+#include "store/GX_ConfigReg.h"
 
 namespace gx {
 
 namespace {
 
-#ifdef GX_HAVE_ENGINE
 // "host:port" of the running proxy: the host configured in GARDALIX_PROXY (else the loopback
 // address) and the port it really listens on. Empty while it does not run.
 std::string RunningProxyAddress() {
@@ -35,37 +29,20 @@ std::string RunningProxyAddress() {
     }
     return host + ":" + std::to_string(port);
 }
-#endif
 
 }  // namespace
 
 ConsoleServices ProgramServices() {
     ConsoleServices services;
-#ifdef GX_HAVE_LISTS
     services.LoadPornURLList = [] { return gx::LoadPornURLList(); };
     services.LoadMalwareURLList = [] { return gx::LoadMalwareURLList(); };
-#else
-    // This build holds no block lists yet: nothing to load.
-    services.LoadPornURLList = [] { return true; };
-    services.LoadMalwareURLList = [] { return true; };
-#endif
 
-#ifdef GX_HAVE_ENGINE
     services.StartDriver = [] { return gx::StartDriver(); };
     services.StopDriver = [] { gx::StopDriver(); };
     services.ClearExemptionTables = [] { gx::ClearExemptionTables(); };
     services.LastBlockEvent = [] { return gx::LastBlockEvent(); };
     services.SetArmBlockTimerHook = [](ArmBlockTimerHook hook) { gx::SetArmBlockTimerHook(hook); };
     services.ProxyAddress = [] { return RunningProxyAddress(); };
-#else
-    // This build holds no engine yet: the console runs without one and reports no start.
-    services.StartDriver = [] { return false; };
-    services.StopDriver = [] {};
-    services.ClearExemptionTables = [] {};
-    services.LastBlockEvent = [] { return BlockEvent{}; };
-    services.SetArmBlockTimerHook = [](ArmBlockTimerHook) {};
-    services.ProxyAddress = [] { return std::string(); };
-#endif
 
     services.ReadPornFilter = [] { return gx::ReadPornFilter(); };
     services.WritePornFilter = [](bool on) { gx::WritePornFilter(on); };

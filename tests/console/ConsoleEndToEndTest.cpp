@@ -74,17 +74,22 @@ class ConsoleEndToEndTest : public ::testing::Test {
     QProcess gardalix_;
 };
 
+// curl fetches the test page through the proxy; returns what it received.
+QByteArray FetchTestPage(int proxyPort) {
+    QProcess curl;
+    curl.start(QStringLiteral("curl"),
+               {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
+                QStringLiteral("http://127.0.0.1:%1").arg(proxyPort),
+                QStringLiteral("http://%1").arg(QLatin1String(kTestPageAddress))});
+    curl.waitForFinished(90000);
+    return curl.readAllStandardOutput();
+}
+
 TEST_F(ConsoleEndToEndTest, AListedAddressGetsTheBlockPageAndOneHistoryEntry) {
     const int port = ProxyPort();
     ASSERT_NE(port, 0);
 
-    QProcess curl;
-    curl.start(QStringLiteral("curl"),
-               {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
-                QStringLiteral("http://127.0.0.1:%1").arg(port),
-                QStringLiteral("http://%1").arg(QLatin1String(kTestPageAddress))});
-    ASSERT_TRUE(curl.waitForFinished(90000));
-    const QByteArray answer = curl.readAllStandardOutput();
+    const QByteArray answer = FetchTestPage(port);
     EXPECT_TRUE(answer.startsWith("HTTP/1.1 404 Not OK")) << answer.left(200).toStdString();
     EXPECT_TRUE(answer.contains("Gardalix")) << answer.toStdString();
 
@@ -104,6 +109,20 @@ TEST_F(ConsoleEndToEndTest, AListedAddressGetsTheBlockPageAndOneHistoryEntry) {
     EXPECT_EQ(ExtractField(entries[0], 3), "URL de test (sans danger)");
     EXPECT_FALSE(ExtractField(entries[0], 1).empty());
     EXPECT_EQ(gardalix_.state(), QProcess::Running);
+}
+
+TEST_F(ConsoleEndToEndTest, AProgramEndedRightAfterABlockStillRecordsIt) {
+    const int port = ProxyPort();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(FetchTestPage(port).startsWith("HTTP/1.1 404 Not OK"));
+
+    gardalix_.terminate();
+    ASSERT_TRUE(gardalix_.waitForFinished(30000));
+    EXPECT_EQ(gardalix_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(gardalix_.exitCode(), 0);
+    const std::vector<std::string> entries = HistoryEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(ExtractField(entries[0], 2), kTestPageAddress);
 }
 
 }  // namespace

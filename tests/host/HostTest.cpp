@@ -76,6 +76,50 @@ TEST(KillProcessTest, KillsAnotherProcessAndRefusesWhatNamesNoSingleProcess) {
     EXPECT_FALSE(KillProcessById(0x80000000u));
 }
 
+TEST(KillProcessTest, TheDebugPrivilegeSaysWhetherOtherUsersProcessesCanBeSignalled) {
+    if (geteuid() != 0) {
+        // An ordinary user holds no right over other users' processes.
+        EXPECT_FALSE(EnableDebugPrivilege());
+        return;
+    }
+    // A process of another user: signalling it works exactly when the privilege says so.
+    const pid_t other = fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        // Once an ordinary user, this process has lost the privilege.
+        _exit(EnableDebugPrivilege() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t sleeper = fork();
+    ASSERT_GE(sleeper, 0);
+    if (sleeper == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(2);
+        }
+        const char byte = 1;
+        (void)!write(ready[1], &byte, 1);  // now another user's process
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    // The signal 0 only asks whether a signal would be allowed.
+    EXPECT_EQ(EnableDebugPrivilege(), kill(sleeper, 0) == 0);
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, &status, 0);
+}
+
 TEST(KillProcessTest, KillingItsOwnProcessEndsItAtOnceWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(

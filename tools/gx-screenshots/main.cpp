@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -37,7 +38,7 @@ gx::ConsoleServices SampleServices() {
     services.ReadLogEntries = [] {
         return std::vector<std::string>{
             gx::Cp1252(
-                "07/02/2024 14:05:09|faux-support-microsoft.example/alerte|Site malveillant"),
+                "07/02/2024 14:05:09|faux-support-technique.example/alerte|Site malveillant"),
             gx::Cp1252(
                 "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
             gx::Cp1252(
@@ -94,6 +95,14 @@ int main(int argc, char** argv) {
         console.Pages()->SetCurrentIndex(page);
         Spin(100);
         allSaved = Save(&console, folder, QLatin1String(names[page])) && allSaved;
+    }
+
+    // The protection switched off by the user: the state in red, the start glyph.
+    console.Pages()->SetCurrentIndex(0);
+    if (auto* toggle = console.findChild<QPushButton*>(QStringLiteral("buttonActiveDesactive"))) {
+        toggle->click();
+        Spin(100);
+        allSaved = Save(&console, folder, QStringLiteral("console-desactive.png")) && allSaved;
     }
 
     gx::TAboutBox about(&console, {});
