@@ -1,6 +1,4 @@
 // The list tool, run as a user would run it.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,6 +10,7 @@
 
 #include "ListTestFiles.h"
 #include "lists/ListFile.h"
+#include "support/RunCommand.h"
 
 namespace gx {
 namespace {
@@ -19,23 +18,8 @@ namespace {
 using testing::TempFolder;
 using testing::WriteBytes;
 
-struct ToolRun {
-    int status;
-    std::string output;  // standard output and error together
-};
-
-ToolRun RunTool(const std::string& arguments) {
-    const std::string command = GX_PROGRAM_DIR "/gx-lists " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ToolRun run{-1, ""};
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.output.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+testing::CommandRun RunTool(const std::string& arguments) {
+    return testing::RunCommand(GX_PROGRAM_DIR "/gx-lists " + arguments);
 }
 
 std::string ReadBytes(const std::string& path) {
@@ -53,12 +37,13 @@ TEST(ListTool, PacksDumpsAndChecksARoundTrip) {
         RunTool("pack malware " + folder.File("in.txt") + " " + folder.File("out.dat")).status, 0);
     EXPECT_EQ(std::filesystem::file_size(folder.File("out.dat")), 3 * kMalwareRecordSize);
 
-    const ToolRun dump = RunTool("dump malware " + folder.File("out.dat"));
+    const testing::CommandRun dump = RunTool("dump malware " + folder.File("out.dat"));
     EXPECT_EQ(dump.status, 0);
     EXPECT_EQ(dump.output, "bad.example/\ncafé.example/menu?plat=crêpe\nlast.example/\n");
 
-    const ToolRun check = RunTool("check malware " + folder.File("out.dat") +
-                                  " BAD.example/ bad.example 'CAFÉ.example/menu?plat=CRÊPE'");
+    const testing::CommandRun check =
+        RunTool("check malware " + folder.File("out.dat") +
+                " BAD.example/ bad.example 'CAFÉ.example/menu?plat=CRÊPE'");
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.output, "hit\nmiss\nhit\n");
 }
@@ -84,8 +69,9 @@ TEST(ListTool, RefusesASourceItCannotPackAndWritesNothing) {
         TempFolder folder;
         WriteBytes(folder.File("in.txt"), c.source);
         WriteBytes(folder.File("out.dat"), "previous");
-        const ToolRun run = RunTool(std::string("pack ") + c.kind + " " + folder.File("in.txt") +
-                                    " " + folder.File("out.dat"));
+        const testing::CommandRun run =
+            RunTool(std::string("pack ") + c.kind + " " + folder.File("in.txt") + " " +
+                    folder.File("out.dat"));
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
         EXPECT_EQ(ReadBytes(folder.File("out.dat")), "previous");
@@ -104,7 +90,8 @@ TEST(ListTool, AFileTheProgramRefusesGivesTheProgramsMessage) {
     TempFolder folder;
     EXPECT_EQ(RunTool("dump malware " + folder.File("absent.dat")).output,
               "Erreur lors du chargement du fichier gx_mu.dat\n");
-    const ToolRun check = RunTool("check adult " + folder.File("absent.dat") + " a.example/");
+    const testing::CommandRun check =
+        RunTool("check adult " + folder.File("absent.dat") + " a.example/");
     EXPECT_EQ(check.status, 1);
     EXPECT_EQ(check.output, "Erreur lors du chargement du fichier gx_pu.dat\n");
     EXPECT_EQ(RunTool("frobnicate malware x").status, 2);

@@ -15,43 +15,10 @@
 #include <string>
 #include <thread>
 
+#include "support/RunCommand.h"
+#include "support/TempFolder.h"
+
 namespace gx::testing {
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "gx-test-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
-
-struct CommandRun {
-    int status = -1;     // exit status, -1 when it did not exit normally
-    std::string output;  // standard output and error together
-};
-
-inline CommandRun RunCommand(const std::string& command) {
-    CommandRun run;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.output.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 inline bool CommandWorks(const std::string& command) {
     return RunCommand(command).status == 0;
