@@ -23,12 +23,12 @@ enum : uint32_t { NF_ALLOW = 0, NF_FILTER = 2 };  // filtering flag of a rule
 #pragma pack(push, 1)
 // A rule: every field left zero does not restrict it. 83 bytes, little-endian.
 typedef struct NF_RULE {
-    int32_t protocol;          // 6 = TCP
+    int32_t protocol;  // 6 = TCP
     uint32_t processId;
-    uint8_t direction;         // 2 = outbound
-    uint16_t localPort;        // network byte order
-    uint16_t remotePort;       // network byte order
-    uint16_t ip_family;        // 2 = IPv4
+    uint8_t direction;    // 2 = outbound
+    uint16_t localPort;   // network byte order
+    uint16_t remotePort;  // network byte order
+    uint16_t ip_family;   // 2 = IPv4
     uint8_t localIpAddress[16];
     uint8_t localIpAddressMask[16];
     uint8_t remoteIpAddress[16];      // IPv4 in the first 4 bytes, network order

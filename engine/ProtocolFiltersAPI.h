@@ -31,33 +31,35 @@ enum : uint32_t { FF_DEFAULT = 0, FF_READ_ONLY_IN = 1, FF_SSL_VERIFY = 512 };
 
 // Results of the object-part callback.
 enum PF_DATA_PART_CHECK_RESULT : int32_t {
-    DPCR_FILTER = 0,           // collect the whole object and hand it to the object callback
-    DPCR_BYPASS = 1,           // the request passed: send it on, stream its body after it
+    DPCR_FILTER = 0,  // collect the whole object and hand it to the object callback
+    DPCR_BYPASS = 1,  // the request passed: send it on, stream its body after it
     DPCR_UPDATE_AND_BYPASS = 2,
-    DPCR_FILTER_READ_ONLY = 3, // not an object the program inspects
-    DPCR_BLOCK = 4,            // the program answered: discard the request and its body
+    DPCR_FILTER_READ_ONLY = 3,  // not an object the program inspects
+    DPCR_BLOCK = 4,             // the program answered: discard the request and its body
 };
 
 // The 16-slot event table, in slot order.
 typedef struct PFEvents {
-    void (*threadStart)(void);                                            // 0
-    void (*threadEnd)(void);                                              // 1
-    void (*tcpConnectRequest)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);    // 2
-    void (*tcpConnected)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);         // 3
-    void (*tcpClosed)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);            // 4
-    void (*udpCreated)(ENDPOINT_ID id, PNF_UDP_CONN_INFO info);           // 5
-    void (*udpConnectRequest)(ENDPOINT_ID id, PNF_UDP_CONN_REQUEST req);  // 6
-    void (*udpClosed)(ENDPOINT_ID id, PNF_UDP_CONN_INFO info);            // 7
-    void (*dataAvailable)(ENDPOINT_ID id, PFObject* object);              // 8
+    void (*threadStart)(void);                                                         // 0
+    void (*threadEnd)(void);                                                           // 1
+    void (*tcpConnectRequest)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);                 // 2
+    void (*tcpConnected)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);                      // 3
+    void (*tcpClosed)(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);                         // 4
+    void (*udpCreated)(ENDPOINT_ID id, PNF_UDP_CONN_INFO info);                        // 5
+    void (*udpConnectRequest)(ENDPOINT_ID id, PNF_UDP_CONN_REQUEST req);               // 6
+    void (*udpClosed)(ENDPOINT_ID id, PNF_UDP_CONN_INFO info);                         // 7
+    void (*dataAvailable)(ENDPOINT_ID id, PFObject* object);                           // 8
     PF_DATA_PART_CHECK_RESULT (*dataPartAvailable)(ENDPOINT_ID id, PFObject* object);  // 9
-    NF_STATUS (*tcpPostSend)(ENDPOINT_ID id, const char* buf, int len);                 // 10
-    NF_STATUS (*tcpPostReceive)(ENDPOINT_ID id, const char* buf, int len);              // 11
-    NF_STATUS (*tcpSetConnectionState)(ENDPOINT_ID id, int suspended);                  // 12
-    NF_STATUS (*udpPostSend)(ENDPOINT_ID id, const unsigned char* remoteAddress, const char* buf,
-                             int len, PNF_UDP_OPTIONS options);                         // 13
-    NF_STATUS (*udpPostReceive)(ENDPOINT_ID id, const unsigned char* remoteAddress,
-                                const char* buf, int len, PNF_UDP_OPTIONS options);     // 14
-    NF_STATUS (*udpSetConnectionState)(ENDPOINT_ID id, int suspended);                  // 15
+    NF_STATUS (*tcpPostSend)(ENDPOINT_ID id, const char* buf, int len);                // 10
+    NF_STATUS (*tcpPostReceive)(ENDPOINT_ID id, const char* buf, int len);             // 11
+    NF_STATUS (*tcpSetConnectionState)(ENDPOINT_ID id, int suspended);                 // 12
+    NF_STATUS (*udpPostSend)
+    (ENDPOINT_ID id, const unsigned char* remoteAddress, const char* buf, int len,
+     PNF_UDP_OPTIONS options);  // 13
+    NF_STATUS (*udpPostReceive)
+    (ENDPOINT_ID id, const unsigned char* remoteAddress, const char* buf, int len,
+     PNF_UDP_OPTIONS options);                                          // 14
+    NF_STATUS (*udpSetConnectionState)(ENDPOINT_ID id, int suspended);  // 15
 } PFEvents;
 
 static_assert(sizeof(PFEvents) == 16 * sizeof(void*), "the event table has 16 slots");

@@ -25,13 +25,36 @@ std::string_view UnscrambleRecord(std::span<char> record);
 // must fit (at most record size - 1 bytes).
 std::string ScrambleRecord(std::string_view entry, size_t recordSize);
 
-// Reads every whole record of the file in order and hands each unscrambled entry to onEntry.
-// The file is opened for reading only. False when it cannot be opened or a read fails; entries
-// handed over before a read error stay handed over. An empty file is not a failure.
-bool ReadListRecords(const std::string& path, size_t recordSize,
-                     const std::function<void(std::string_view entry)>& onEntry);
+// A list file opened for reading only: the lists belong to the installation (root-owned and
+// read-only on Linux) and the program never writes them.
+class ListFile {
+  public:
+    ListFile() = default;
+    ~ListFile();
+    ListFile(const ListFile&) = delete;
+    ListFile& operator=(const ListFile&) = delete;
 
-// The number of whole records in a file of that size.
-inline size_t RecordCount(size_t fileSize, size_t recordSize) { return fileSize / recordSize; }
+    // False when the file is missing, unreadable or not a regular file.
+    bool Open(const std::string& path, size_t recordSize);
+    // Whole records in the file; a trailing partial record does not count.
+    size_t RecordCount() const { return recordCount_; }
+    // Reads records [first, first + count) in order, a block of whole records at a time. False
+    // on a read error (blocks handed over before stay handed over). Safe to call from several
+    // threads at once for different ranges.
+    bool ReadBlocks(size_t first, size_t count,
+                    const std::function<void(std::span<char> records)>& onBlock) const;
+
+  private:
+    int fd_ = -1;
+    size_t recordSize_ = 0;
+    size_t recordCount_ = 0;
+};
+
+// Reads every whole record of the file in order and hands each unscrambled entry to onEntry,
+// after telling onRecordCount how many whole records the file holds. False when the file
+// cannot be opened or a read fails. An empty file is not a failure.
+bool ReadListRecords(const std::string& path, size_t recordSize,
+                     const std::function<void(size_t recordCount)>& onRecordCount,
+                     const std::function<void(std::string_view entry)>& onEntry);
 
 }  // namespace gx

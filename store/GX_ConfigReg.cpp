@@ -1,7 +1,175 @@
 #include "store/GX_ConfigReg.h"
 
+#include <langinfo.h>
+#include <locale.h>
+#include <clocale>
+#include <cstdlib>
+
+#include "platform/codepage/Cp1252.h"
+
 namespace gx {
 
 std::atomic<bool> PornFilterOn{false};
+
+bool ReadPornFilter() {
+    TRegistry registry;
+    if (!registry.OpenKey(kGardalixKey, true)) {
+        return false;
+    }
+    if (registry.ValueExists(kPornFilterValue)) {
+        return registry.ReadInteger(kPornFilterValue) == 1;
+    }
+    registry.WriteInteger(kPornFilterValue, 0);
+    return false;
+}
+
+void WritePornFilter(bool on) {
+    TRegistry registry;
+    if (registry.OpenKey(kGardalixKey, true)) {
+        registry.WriteInteger(kPornFilterValue, on ? 1 : 0);
+    }
+}
+
+bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason) {
+    TRegistry registry;
+    if (!registry.OpenKey(kLogsKey, true)) {
+        return false;
+    }
+    registry.WriteString(date + "|" + url + "|" + reason, "");
+    return true;
+}
+
+void ReadLogEntries(std::vector<std::string>& entries) {
+    entries.clear();
+    TRegistry registry;
+    if (registry.OpenKey(kLogsKey, true)) {
+        registry.GetValueNames(entries);
+    }
+}
+
+std::string ExtractField(std::string_view text, int n) {
+    int field = 1;
+    size_t start = 0;
+    while (field < n) {
+        const size_t separator = text.find('|', start);
+        if (separator == std::string_view::npos) {
+            return "";
+        }
+        start = separator + 1;
+        ++field;
+    }
+    if (n < 1) {
+        return "";
+    }
+    const size_t end = text.find('|', start);
+    return std::string(text.substr(start, end == std::string_view::npos ? end : end - start));
+}
+
+std::vector<LogEntry> ReadLogRecords() {
+    std::vector<std::string> names;
+    ReadLogEntries(names);
+    std::vector<LogEntry> records;
+    records.reserve(names.size());
+    for (const auto& name : names) {
+        records.push_back({ExtractField(name, 1), ExtractField(name, 2), ExtractField(name, 3)});
+    }
+    return records;
+}
+
+namespace {
+
+const DateTimeFormat kFrenchFormat{"%d/%m/%Y", "%H:%M:%S"};
+
+// The locale name that decides the date format, as the C library would pick it.
+std::string TimeLocaleName() {
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        if (const char* value = std::getenv(variable); value && *value) {
+            return value;
+        }
+    }
+    return "";
+}
+
+bool IsPlainCLocale(const std::string& name) {
+    return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
+}
+
+// The pattern without its time-zone conversions (and the blank before them).
+std::string WithoutTimeZone(std::string pattern) {
+    for (const char* zone : {" %Z", " %z", "%Z", "%z"}) {
+        for (size_t at; (at = pattern.find(zone)) != std::string::npos;) {
+            pattern.erase(at, std::string_view(zone).size());
+        }
+    }
+    return pattern;
+}
+
+class TimeLocale {
+  public:
+    TimeLocale() {
+        const std::string name = TimeLocaleName();
+        if (!IsPlainCLocale(name)) {
+            locale_ = newlocale(LC_TIME_MASK, name.c_str(), static_cast<locale_t>(0));
+        }
+    }
+    ~TimeLocale() {
+        if (locale_) {
+            freelocale(locale_);
+        }
+    }
+    locale_t Get() const { return locale_; }
+
+  private:
+    locale_t locale_ = static_cast<locale_t>(0);
+};
+
+// strftime in the user's time locale (the C locale without one), as Windows-1252.
+std::string Format(const char* pattern, const std::tm& local) {
+    TimeLocale userLocale;
+    locale_t plain = static_cast<locale_t>(0);
+    locale_t used = userLocale.Get();
+    if (!used) {
+        plain = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+        used = plain;
+    }
+    char text[256];
+    const size_t length = strftime_l(text, sizeof text, pattern, &local, used);
+    if (plain) {
+        freelocale(plain);
+    }
+    const std::string utf8(text, length);
+    const auto cp1252 = Utf8ToCp1252(utf8);
+    return cp1252 ? *cp1252 : Cp1252(utf8);
+}
+
+}  // namespace
+
+DateTimeFormat UserDateTimeFormat() {
+    TimeLocale userLocale;
+    if (!userLocale.Get()) {
+        return kFrenchFormat;
+    }
+    return {nl_langinfo_l(D_FMT, userLocale.Get()),
+            WithoutTimeZone(nl_langinfo_l(T_FMT, userLocale.Get()))};
+}
+
+std::string FormatLogDateTime(const std::tm& local, const DateTimeFormat& format) {
+    const std::string date = Format(format.shortDate.c_str(), local);
+    if (local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0) {
+        return date;
+    }
+    return date + " " + Format(format.longTime.c_str(), local);
+}
+
+std::string CurrentLogDateTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return FormatLogDateTime(local, UserDateTimeFormat());
+}
+
+bool WriteBlockEventLog(const std::string& url, const std::string& reason) {
+    return AddLogEntry(CurrentLogDateTime(), url, reason);
+}
 
 }  // namespace gx

@@ -8,13 +8,39 @@
 // Two strings are equal exactly when they are equal after folding.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 namespace gx {
 
+namespace detail {
+constexpr std::array<unsigned char, 256> MakeFoldTable() {
+    std::array<unsigned char, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        table[b] = static_cast<unsigned char>(b);
+    }
+    for (int b = 'A'; b <= 'Z'; ++b) {
+        table[b] = static_cast<unsigned char>(b + 0x20);
+    }
+    for (int b = 0xC0; b <= 0xDE; ++b) {
+        if (b != 0xD7) {  // × has no lower case
+            table[b] = static_cast<unsigned char>(b + 0x20);
+        }
+    }
+    table[0x8A] = 0x9A;  // Š š
+    table[0x8C] = 0x9C;  // Œ œ
+    table[0x8E] = 0x9E;  // Ž ž
+    table[0x9F] = 0xFF;  // Ÿ ÿ
+    return table;
+}
+inline constexpr std::array<unsigned char, 256> kFoldTable = MakeFoldTable();
+}  // namespace detail
+
 // The lower-case form of one Windows-1252 byte (the byte itself when it is not a capital).
-unsigned char FoldCase(unsigned char byte);
+inline unsigned char FoldCase(unsigned char byte) {
+    return detail::kFoldTable[byte];
+}
 
 // The whole string folded.
 std::string FoldText(std::string_view text);

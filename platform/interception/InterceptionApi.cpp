@@ -16,14 +16,15 @@
 
 #include "engine/NetFilter2API.h"
 #include "engine/ProtocolFiltersAPI.h"
+#include "platform/driver/DriverConfig.h"
 #include "platform/interception/ClientSession.h"
-#include "platform/interception/DriverConfig.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/ProtocolObjects.h"
 #include "platform/interception/Proxy.h"
 #include "platform/interception/Rules.h"
+#include "platform/interception/SocketMark.h"
 
 // The connection-level handler that the protocol layer hands to nf_init. There is one protocol
 // layer, so one handler; it only proves that nf_init is started through pfc_getNFEventHandler.
@@ -128,17 +129,13 @@ void SayOnce(const std::string& text) {
 
 // The installed driver, when this process can mark its own connections so that the driver
 // does not send them back; otherwise the explicit proxy alone, and the reason said once.
-std::optional<DriverConfig> UsableDriver() {
-    std::string error;
-    std::optional<DriverConfig> driver = ReadDriverConfig(DriverConfigPath(), &error);
+std::optional<gx::DriverConfig> UsableDriver() {
+    std::optional<gx::DriverConfig> driver = gx::ReadDriverConfig(gx::DriverConfigPath());
     if (!driver) {
-        if (!error.empty()) {
-            SayOnce("mode transparent indisponible : " + error);
-        }
-        return std::nullopt;
+        return std::nullopt;  // not installed (or a file the tool would not write)
     }
-    int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool marked = probe >= 0 && SetSocketMark(probe, driver->mark);
+    int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bool marked = probe >= 0 && SetSocketMark(probe, driver->firewallMark);
     int reason = errno;
     if (probe >= 0) {
         ::close(probe);
@@ -207,7 +204,7 @@ NF_STATUS nf_init(const char* driverName, NF_EventHandler* handler) {
             return NF_STATUS_FAIL;
         }
     }
-    std::optional<DriverConfig> driver = UsableDriver();
+    std::optional<gx::DriverConfig> driver = UsableDriver();
     try {
         auto proxy = std::make_shared<Proxy>(gEvents, gRules, GetLimits());
         try {

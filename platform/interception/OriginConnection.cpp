@@ -1,7 +1,7 @@
 #include "platform/interception/OriginConnection.h"
 
-#include "platform/interception/DriverConfig.h"
 #include "platform/interception/Proxy.h"
+#include "platform/interception/SocketMark.h"
 
 namespace gx::interception {
 namespace {

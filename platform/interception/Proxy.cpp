@@ -3,11 +3,15 @@
 #include <linux/netfilter_ipv4.h>
 #include <linux/netfilter_ipv6/ip6_tables.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/driver/RedirectHeartbeat.h"
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/SocketMark.h"
 
 namespace gx::interception {
 namespace {
@@ -41,7 +45,7 @@ void Proxy::OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind k
 }
 
 bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
-                  std::optional<DriverConfig> driver) {
+                  std::optional<gx::DriverConfig> driver) {
     unsigned count = std::max(2U, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 0; i < count; ++i) {
@@ -53,10 +57,10 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
         explicitPort_ = listenEndpoints_.back().port();
         if (driver) {
             // The driver redirects to the loopback address of each family.
-            OpenListener({asio::ip::address_v4::loopback(), driver->port},
+            OpenListener({asio::ip::address_v4::loopback(), driver->transparentPort},
                          ListenerKind::Transparent);
             try {
-                OpenListener({asio::ip::address_v6::loopback(), driver->port},
+                OpenListener({asio::ip::address_v6::loopback(), driver->transparentPort},
                              ListenerKind::Transparent);
             } catch (const std::system_error& error) {
                 // No IPv6 on this machine: nothing to redirect there either.
@@ -66,8 +70,14 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
                 }
             }
             driver_ = driver;
+            OpenHeartbeats();
         }
     } catch (const std::exception&) {
+        for (const Heartbeat& heartbeat : heartbeats_) {
+            ::close(heartbeat.fd);
+        }
+        heartbeats_.clear();
+        heartbeatTimer_.reset();
         listeners_.clear();
         contexts_.clear();
         listenEndpoints_.clear();
@@ -116,6 +126,12 @@ void Proxy::Stop() {
     if (contexts_.empty()) {
         return;
     }
+    // First of all: the machine's traffic goes out untouched again, not to a closed port.
+    Beat(false);
+    for (const Heartbeat& heartbeat : heartbeats_) {
+        ::close(heartbeat.fd);
+    }
+    heartbeats_.clear();
     for (auto& context : contexts_) {
         context->stop();
     }
@@ -135,10 +151,47 @@ void Proxy::Stop() {
     }
     live.clear();
     // Destroying the contexts destroys every pending handler and with them the last sessions.
+    heartbeatTimer_.reset();
     listeners_.clear();
     contexts_.clear();
     listenEndpoints_.clear();
     explicitPort_ = 0;
+}
+
+void Proxy::OpenHeartbeats() {
+    for (const auto& listener : listeners_) {
+        if (listener->kind != ListenerKind::Transparent) {
+            continue;
+        }
+        int family = listener->acceptor.local_endpoint().address().is_v4() ? AF_INET : AF_INET6;
+        int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0 || !SetSocketMark(fd, driver_->firewallMark)) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+            throw std::system_error(errno, std::generic_category(), "heartbeat");
+        }
+        heartbeats_.push_back({fd, family});
+    }
+    Beat(true);
+    heartbeatTimer_ = std::make_unique<asio::steady_timer>(*contexts_.front());
+    ScheduleHeartbeat();
+}
+
+void Proxy::Beat(bool arm) {
+    for (const Heartbeat& heartbeat : heartbeats_) {
+        gx::SendRedirectHeartbeat(heartbeat.fd, heartbeat.family, driver_->transparentPort, arm);
+    }
+}
+
+void Proxy::ScheduleHeartbeat() {
+    heartbeatTimer_->expires_after(std::chrono::seconds(gx::kRedirectHeartbeatSeconds));
+    heartbeatTimer_->async_wait([this](const asio::error_code& error) {
+        if (!error) {
+            Beat(true);
+            ScheduleHeartbeat();
+        }
+    });
 }
 
 void Proxy::Accept(Listener& listener) {

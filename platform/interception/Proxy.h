@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/ProtocolFiltersAPI.h"
-#include "platform/interception/DriverConfig.h"
+#include "platform/driver/DriverConfig.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/Rules.h"
@@ -39,14 +39,14 @@ class Proxy {
     // Opens the explicit listener, and the transparent ones on 127.0.0.1 and ::1 when the driver
     // is installed, then starts the workers. False: nothing is left open.
     bool Start(const asio::ip::tcp::endpoint& explicitEndpoint,
-               std::optional<DriverConfig> driver = std::nullopt);
+               std::optional<gx::DriverConfig> driver = std::nullopt);
     // Closes everything and joins the workers. Must not run on a worker thread.
     void Stop();
 
     uint16_t ExplicitPort() const { return explicitPort_; }
     bool TransparentOn() const { return driver_.has_value(); }
     // The mark of upstream sockets, so that the driver never redirects them; 0 = none.
-    uint32_t UpstreamMark() const { return driver_ ? driver_->mark : 0; }
+    uint32_t UpstreamMark() const { return driver_ ? driver_->firewallMark : 0; }
     bool OnWorkerThread() const;
 
     std::shared_ptr<ClientSession> Find(ENDPOINT_ID id);
@@ -70,6 +70,9 @@ class Proxy {
     void Accept(Listener& listener);
     void RetryAccept(Listener& listener);
     void StartSession(asio::ip::tcp::socket socket, ListenerKind kind);
+    void OpenHeartbeats();
+    void Beat(bool arm);
+    void ScheduleHeartbeat();
     void OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind kind);
     void RunWorker(asio::io_context& context);
 
@@ -92,7 +95,15 @@ class Proxy {
     std::vector<std::thread> workers_;
     std::vector<std::thread::id> workerIds_;
     uint16_t explicitPort_ = 0;
-    std::optional<DriverConfig> driver_;
+    std::optional<gx::DriverConfig> driver_;
+    // Marked UDP sockets that keep the driver's redirect armed, one per family listened on:
+    // the redirect acts only while this process refreshes it.
+    struct Heartbeat {
+        int fd;
+        int family;
+    };
+    std::vector<Heartbeat> heartbeats_;
+    std::unique_ptr<asio::steady_timer> heartbeatTimer_;
 };
 
 }  // namespace gx::interception

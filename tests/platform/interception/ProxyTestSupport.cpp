@@ -1,6 +1,6 @@
 #include "platform/interception/ProxyTestSupport.h"
 
-#include "platform/interception/DriverConfig.h"
+#include "platform/driver/DriverConfig.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -155,7 +155,7 @@ void ProxyTest::SetUp() {
     ::setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
     ::setenv(interception::kProxyAddressVariable, "127.0.0.1:0", 1);
     // Whatever driver this machine has installed, these tests run the explicit proxy alone.
-    ::setenv(interception::kDriverConfigVariable, (dataHome_ + "/no-driver.conf").c_str(), 1);
+    ::setenv(gx::kDriverConfigEnvironment, (dataHome_ + "/no-driver.conf").c_str(), 1);
     // Short enough that time-out tests finish quickly, long enough for a loaded machine.
     limits_.headerTimeout = 2s;
     limits_.idleTimeout = 5s;

@@ -14,8 +14,9 @@
 #include <memory>
 #include <thread>
 
-#include "platform/interception/DriverConfig.h"
+#include "platform/driver/DriverConfig.h"
 #include "platform/interception/ProxyTestSupport.h"
+#include "platform/interception/SocketMark.h"
 #include "platform/interception/TestOrigin.h"
 
 namespace gx::test {
@@ -85,7 +86,7 @@ class TransparentModeTest : public ProxyTest {
         conf_ = dataHome_ + "/driver.conf";
         program_ = dataHome_ + "/gardalix";
         ASSERT_TRUE(Shell("cp /bin/true " + program_));
-        ::setenv(interception::kDriverConfigVariable, conf_.c_str(), 1);
+        ::setenv(gx::kDriverConfigEnvironment, conf_.c_str(), 1);
         ASSERT_TRUE(Driver("install")) << Output(DriverCommand("install"));
         ASSERT_TRUE(StartLibrary());
         ASSERT_TRUE(interception::TransparentModeOn());
@@ -104,9 +105,9 @@ class TransparentModeTest : public ProxyTest {
         }
     }
 
+    // The tool finds the configuration file through the environment, as the library does.
     std::string DriverCommand(const std::string& command) {
-        return kDriverTool + " " + command + " --conf " + conf_ +
-               (command == "install" ? " --program " + program_ : "");
+        return kDriverTool + " " + command + " --program " + program_;
     }
     bool Driver(const std::string& command) { return Shell(DriverCommand(command)); }
 
@@ -198,7 +199,7 @@ TEST_F(TransparentModeTest, LoopbackAndMarkedConnectionsAreNotRedirected) {
     int loopback = ConnectTo("127.0.0.1", local.Port(), 0);
     ASSERT_GE(loopback, 0);
     EXPECT_EQ(Exchange(loopback, request), TestOrigin::ResponseFor("GET", "/direct"));
-    int marked = ConnectTo("10.77.0.2", server_->Port(), interception::kDefaultMark);
+    int marked = ConnectTo("10.77.0.2", server_->Port(), gx::kDriverFirewallMark);
     ASSERT_GE(marked, 0);
     EXPECT_EQ(Exchange(marked, request), TestOrigin::ResponseFor("GET", "/direct"));
     std::lock_guard lock(Program().mutex);

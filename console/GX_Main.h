@@ -1,0 +1,152 @@
+// The console window: the protection's on/off state with its controls and timers, the tray icon
+// and its menu, and the four pages (filtering, child protection, history, help).
+//
+// Built once at start and hidden; FormCreate then loads what the protection needs and arms the
+// start timer. Everything here runs on the main thread; the engine only reaches the window
+// through ArmBlockTimerFromWorker, which posts to the main thread.
+#pragma once
+
+#include <QIcon>
+#include <QWidget>
+#include <functional>
+
+#include "console/GX_Services.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+
+namespace gx {
+
+class TSidePageControl;
+
+// Without a display nobody can answer a box: the console's boxes are then written to stderr and
+// count as answered with their default button.
+void TellOnStderrInsteadOfBoxes(bool on);
+
+class TFormGardalix : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TFormGardalix(ConsoleServices services, QWidget* parent = nullptr);
+    ~TFormGardalix() override;
+
+    // The creation sequence. False when the program must end now (a block list did not load;
+    // the user has been told). An error in a later step is shown and the remaining steps are
+    // skipped, but the program goes on.
+    bool FormCreate();
+
+    // Run by FormCreate once the window can take the show-console message of a second launch.
+    std::function<void()> OnInstallMessageHandler;
+    // Ends the program through the normal shutdown (the event loop returns this status).
+    std::function<void(int status)> EndProgram;
+    // Where the help pages are looked for (the program's help/ folder).
+    std::string HelpFolder;
+
+    bool ProtectionActive() const { return protectionActive_; }
+    bool MinimizeToTray() const { return minimizeToTray_; }
+    QSystemTrayIcon* TrayIcon() const { return CoolTray2; }
+    QMenu* TrayMenu() const { return Popup_Tray; }
+    TSidePageControl* Pages() const { return xpPageControl1; }
+    QTimer* TimerStartDriverTimer() const { return TimerStartDriver; }
+    QTimer* TimerCheckMiseAjourTimer() const { return TimerCheckMiseAjour; }
+    QTimer* TimerUpDateEventLogTimer() const { return TimerUpDateEventLog; }
+    QTimer* TimerQuitTimer() const { return TimerQuit; }
+
+    // At the program's end: a block whose history entry is still waiting for its timer is
+    // recorded now rather than lost with the process.
+    void FlushPendingHistory();
+
+    // The engine's hook: called on any thread after a block; arms the history timer on the main
+    // thread unless it is armed already.
+    static void ArmBlockTimerFromWorker();
+
+  signals:
+    // The start one second after creation has run; `started` tells whether the engine runs.
+    void TimedStartDone(bool started);
+
+  public slots:
+    void CoolTray2DblClick();
+    void Tray_OpenClick();
+    void buttonActiveDesactiveClick();
+    void Dsactiverlefirewall1Click();
+    void Tray_CloseClick();
+    void Tray_HelpClick();
+    void mnuTrayAboutClick();
+    void FormHelp(int context);
+    void LabelTestGardalixClick();
+    void Label_MiseAJourClick();
+    void ImageSignalerSiteClick();
+    void ImageDemanderAnalyseClick();
+    void buttonAppliquerConfigurationClick();
+    void buttonConfigurationDefautClick();
+    void xpTabSheet3Show();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private slots:
+    void TimerStartDriverTimerTick();
+    void TimerQuitTimerTick();
+    void TimerCheckMiseAjourTimerTick();
+    void TimerUpDateEventLogTimerTick();
+    void ArmUpdateEventLogTimer();
+
+  private:
+    enum class Toggle { Button, TrayItem };
+
+    void BuildWindow();
+    QWidget* BuildTitleBand();
+    QWidget* BuildStatusPanel();
+    QWidget* BuildFiltragePage();
+    QWidget* BuildEnfantsPage();
+    QWidget* BuildHistoriquePage();
+    QWidget* BuildAidePage();
+    void BuildTray();
+    void BuildTimers();
+
+    void CreationSteps();
+    bool LoadBlockLists();
+    void StartProtection();
+    void ToggleProtection(Toggle source);
+    void ShowStateOn();
+    void ShowStateOff();
+    void SetTexts(const char* label, const char* button, const char* trayItem);
+    void SetLabelColour(const QColor& colour);
+    void SetGlyph(bool stop);
+    void FormDestroy();
+    void ClearHistoryGrid(int rows);
+    void ShowError(const QString& message);
+    template <typename Handler>
+    void RunHandler(Handler&& handler);
+
+    ConsoleServices services_;
+    bool protectionActive_ = false;
+    bool minimizeToTray_ = true;
+    bool placed_ = false;
+    bool FAutoCheck = false;
+    QIcon ImageIconStart;
+    QIcon ImageIconStop;
+
+    QLabel* StatusLabel = nullptr;
+    QPushButton* buttonActiveDesactive = nullptr;
+    TSidePageControl* xpPageControl1 = nullptr;
+    QWidget* xpTabSheet3 = nullptr;
+    QCheckBox* checkBlockPorn = nullptr;
+    QTableWidget* TabHistoriqueAlertes = nullptr;
+    QSystemTrayIcon* CoolTray2 = nullptr;
+    QMenu* Popup_Tray = nullptr;
+    QAction* Dsactiverlefirewall1 = nullptr;
+    QTimer* TimerStartDriver = nullptr;
+    QTimer* TimerQuit = nullptr;
+    QTimer* TimerCheckMiseAjour = nullptr;
+    QTimer* TimerUpDateEventLog = nullptr;
+};
+
+}  // namespace gx

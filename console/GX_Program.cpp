@@ -1,0 +1,141 @@
+#include "console/GX_Program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/GX_Main.h"
+#include "console/GX_Texts.h"
+#include "platform/instance/InstanceLock.h"
+#include "platform/instance/ShowConsoleChannel.h"
+
+namespace gx {
+
+namespace {
+
+// SIGTERM and SIGINT end the program through its normal shutdown: the handler only writes to a
+// pipe that the event loop watches.
+int signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int /*signal*/) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+}
+
+void EndOnSignals(QObject* owner) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char byte = 0;
+        while (read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+void TellNoDisplay(bool started, const std::string& proxyAddress) {
+    std::string notice = text::kHeadlessNotice;
+    if (!started) {
+        notice += text::kHeadlessNotRunning;
+    } else if (proxyAddress.empty()) {
+        notice += std::string(text::kHeadlessRunning) + ".";
+    } else {
+        notice += text::kHeadlessRunning + (text::kHeadlessProxy + proxyAddress) + ".";
+    }
+    std::fprintf(stderr, "%s\n", notice.c_str());
+}
+
+}  // namespace
+
+bool NoDisplay() {
+    return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY");
+}
+
+bool InstallFrenchTranslations() {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    bool loaded = false;
+    for (const char* name : {"qtbase_fr", "qt_fr"}) {
+        auto* translator = new QTranslator(QCoreApplication::instance());
+        if (translator->load(QLatin1String(name), folder)) {
+            QCoreApplication::installTranslator(translator);
+            loaded = true;
+        } else {
+            delete translator;
+        }
+    }
+    return loaded;
+}
+
+int RunGardalix(int argc, char** argv) {
+    // Sockets need no start-up on this system: the engine and the HTTP client use them directly.
+    const std::string folder = InstanceFolder();
+    if (AcquireInstanceLock(folder) == InstanceState::AnotherCopyRuns) {
+        // Whether or not a console answered, this copy ends here without a window.
+        SendShowConsoleMessage(folder);
+        return 0;
+    }
+
+    // Without a display the protection still runs, on a platform that draws nowhere.
+    const bool noDisplay = NoDisplay();
+    if (noDisplay && !IsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("gardalix"));
+    QApplication::setApplicationDisplayName(QString::fromUtf8(text::kApplicationTitle));
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstallFrenchTranslations();
+    EndOnSignals(&application);
+
+    TellOnStderrInsteadOfBoxes(noDisplay);
+    TFormGardalix console(ProgramServices());
+    ShowConsoleServer showConsole([&console] { console.CoolTray2DblClick(); });
+    console.OnInstallMessageHandler = [&] { showConsole.Listen(folder); };
+    if (!console.FormCreate()) {
+        return 0;
+    }
+    if (noDisplay) {
+        // Told once, after the timed start, when the proxy's port is known.
+        QObject::connect(
+            &console, &TFormGardalix::TimedStartDone, &console,
+            [](bool started) { TellNoDisplay(started, ProgramServices().ProxyAddress()); },
+            Qt::SingleShotConnection);
+    } else if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        console.TrayIcon()->show();
+    } else {
+        // No tray to open it from: the console shows itself.
+        console.CoolTray2DblClick();
+    }
+    const int status = QApplication::exec();
+    // The proxy's threads live in this process: stop them before the program's objects go away,
+    // which also lets every block under way hand its address over before the last entry is
+    // recorded.
+    if (console.ProtectionActive()) {
+        ProgramServices().StopDriver();
+    }
+    console.FlushPendingHistory();
+    return status;
+}
+
+}  // namespace gx

@@ -1,0 +1,60 @@
+#include "console/GX_Services.h"
+
+#include <cstdlib>
+
+#include "lists/GX_MalwareURL.h"
+#include "lists/GX_PornURL.h"
+#include "platform/interception/Interception.h"
+#include "store/GX_ConfigReg.h"
+
+namespace gx {
+
+namespace {
+
+// "host:port" of the running proxy: the host configured in GARDALIX_PROXY (else the loopback
+// address) and the port it really listens on. Empty while it does not run.
+std::string RunningProxyAddress() {
+    const uint16_t port = interception::ExplicitProxyPort();
+    if (port == 0) {
+        return {};
+    }
+    std::string host = "127.0.0.1";
+    if (const char* configured = std::getenv(interception::kProxyAddressVariable);
+        configured != nullptr && configured[0] != '\0') {
+        const std::string text = configured;
+        const size_t colon = text.rfind(':');
+        if (colon != std::string::npos && colon > 0) {
+            host = text.substr(0, colon);
+        }
+    }
+    return host + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+ConsoleServices ProgramServices() {
+    ConsoleServices services;
+    services.LoadPornURLList = [] { return gx::LoadPornURLList(); };
+    services.LoadMalwareURLList = [] { return gx::LoadMalwareURLList(); };
+
+    services.StartDriver = [] { return gx::StartDriver(); };
+    services.StopDriver = [] { gx::StopDriver(); };
+    services.ClearExemptionTables = [] { gx::ClearExemptionTables(); };
+    services.LastBlockEvent = [] { return gx::LastBlockEvent(); };
+    services.SetArmBlockTimerHook = [](ArmBlockTimerHook hook) { gx::SetArmBlockTimerHook(hook); };
+    services.ProxyAddress = [] { return RunningProxyAddress(); };
+
+    services.ReadPornFilter = [] { return gx::ReadPornFilter(); };
+    services.WritePornFilter = [](bool on) { gx::WritePornFilter(on); };
+    services.AddBlockLogEntry = [](const std::string& url, const std::string& reason) {
+        gx::WriteBlockEventLog(url, reason);
+    };
+    services.ReadLogEntries = [] {
+        std::vector<std::string> entries;
+        gx::ReadLogEntries(entries);
+        return entries;
+    };
+    return services;
+}
+
+}  // namespace gx

@@ -1,0 +1,106 @@
+// The console's French texts (UTF-8 here; the widgets show them as Unicode).
+#pragma once
+
+namespace gx::text {
+
+inline constexpr char kApplicationTitle[] = "Gardalix 2024";
+inline constexpr char kWindowTitle[] = "Gardalix";
+inline constexpr char kBandTitle[] = "Bouclier anti-arnaque : Gardalix 2024";
+inline constexpr char kHideHint[] = "Réduire en icône Gardalix";
+
+// Protection state.
+inline constexpr char kStatusDesign[] = "Gardalix est ACTIF et protège votre ordinateur.";
+inline constexpr char kStatusOn[] = "Gardalix est ACTIF et protège votre ordinateur";
+inline constexpr char kStatusOff[] = "Gardalix est DESACTIVE et ne protège pas votre ordinateur";
+inline constexpr char kStatusStartFailed[] =
+    "Gardalix Firewall est DESACTIVE et ne protège pas votre ordinateur";
+inline constexpr char kButtonOff[] = "&Désactiver";
+inline constexpr char kButtonOn[] = "&Activer";
+inline constexpr char kTrayOff[] = "&Désactiver Gardalix";
+inline constexpr char kTrayOn[] = "&Activer Gardalix";
+
+inline constexpr char kSupportAddress[] = "support@gardalix.example";
+inline constexpr char kDriverErrorTitle[] = "Gardalix : erreur driver";
+inline constexpr char kDriverErrorLead[] =
+    "Impossible d'activer le driver de Gardalix.\n\nContactez l'équipe Keldoran/Brevane à "
+    "l'adresse ";
+inline constexpr char kDriverErrorTail[] = " en indiquant votre version de Windows.";
+
+inline constexpr char kConfirmTitle[] = "Gardalix : confirmation";
+inline constexpr char kConfirmText[] =
+    "Etes-vous sûr de vouloir arrêter et fermer Gardalix ?\nEn arrêtant Gardalix vous arrêtez "
+    "votre protection";
+
+inline constexpr char kPornListErrorTitle[] = "Erreur fichier gx_pu.dat";
+inline constexpr char kPornListErrorText[] = "Erreur lors du chargement du fichier gx_pu.dat";
+inline constexpr char kMalwareListErrorTitle[] = "Erreur fichier gx_mu.dat";
+inline constexpr char kMalwareListErrorText[] = "Erreur lors du chargement du fichier gx_mu.dat";
+
+// Tabs.
+inline constexpr char kTabFiltrage[] = "Filtrage";
+inline constexpr char kTabEnfants[] = "Protection||Enfants";
+inline constexpr char kTabHistorique[] = "Historique";
+inline constexpr char kTabAide[] = "Aide||Mise à jour";
+
+inline constexpr char kShieldPanelTitle[] = "Bouclier anti-arnaque";
+inline constexpr char kFiltrageText[] =
+    "Gardalix vous apporte les fonctionnalités suivantes :\n"
+    "» détecte et bloque les arnaques\n"
+    "» détecte et bloque les URL malveillantes\n"
+    "» filtre anti-phishing (anti hameçonnage)\n"
+    "» détecte et bloque les sites web dangereux\n"
+    "» protège contre les arnaques du type \"arnaque au faux support technique\"\n";
+inline constexpr char kReportingHeading[] = "Analyse et reporting";
+inline constexpr char kReportLink[] = "Signaler un site malveillant";
+inline constexpr char kReportText[] = "Signaler un site malveillant ou une arnaque.";
+inline constexpr char kAnalyseLink[] = "Demander une analyse";
+inline constexpr char kAnalyseText[] =
+    "Demander l'avis d'un expert sur un site, une page, une URL.";
+
+inline constexpr char kChildHeading[] = "Protection des enfants";
+inline constexpr char kBlockPorn[] = "Bloquer les sites pornographiques";
+inline constexpr char kApply[] = "&Appliquer";
+inline constexpr char kApplyHint[] = "Appliquer la nouvelle configuration";
+inline constexpr char kDefault[] = "&Défaut";
+inline constexpr char kDefaultHint[] = "Restaure la configuration par défaut";
+
+inline constexpr char kHistoryHeading[] = "Historique des url bloquées";
+inline constexpr char kColumnDate[] = "Date";
+inline constexpr char kColumnUrl[] = "URL";
+inline constexpr char kColumnType[] = "Type";
+
+inline constexpr char kHelpHeading[] = "Aide et documentation";
+inline constexpr char kAboutLink[] = "A propos de Gardalix ...";
+inline constexpr char kHelpLink[] = "Ouvrir l'aide en ligne de Gardalix";
+inline constexpr char kTestLink[] = "Tester le filtrage temps réel de Gardalix";
+inline constexpr char kUpdateHeading[] = "Mise à jour";
+inline constexpr char kUpdateLink[] = "Rechercher mise à jour ...";
+
+inline constexpr char kTestTitle[] = "Gardalix: Tester le filtrage temps-réel";
+inline constexpr char kTestText[] =
+    "Cette fonction permet de tester le filtrage temps-réel de Gardalix.\n\nVoulez-vous ouvrir "
+    "une page de test (sans aucun danger) pour tester le filtrage temps-réel de Gardalix";
+
+// Tray.
+inline constexpr char kTrayHint[] = "Gardalix";
+inline constexpr char kTrayOpen[] = "Afficher &console";
+inline constexpr char kTrayClose[] = "Arrêter et &fermer Gardalix";
+inline constexpr char kTrayHelp[] = "A&ide";
+inline constexpr char kTrayAbout[] = "A &propos de Gardalix";
+
+// About box.
+inline constexpr char kAboutTitle[] = "A propos de Gardalix";
+inline constexpr char kVersion[] = "Version 1.5.0 du 07/02/2024";
+inline constexpr char kOk[] = "&OK";
+
+inline constexpr char kUnknownError[] = "Erreur inattendue";
+
+// A console without a display.
+inline constexpr char kHeadlessNotice[] =
+    "Gardalix : aucun affichage graphique (ni DISPLAY ni WAYLAND_DISPLAY), la console n'est pas "
+    "visible.";
+inline constexpr char kHeadlessRunning[] = " La protection fonctionne";
+inline constexpr char kHeadlessProxy[] = " ; le proxy écoute sur ";
+inline constexpr char kHeadlessNotRunning[] = " La protection n'a pas pu démarrer.";
+
+}  // namespace gx::text

@@ -1,0 +1,108 @@
+#include "engine/Inspection.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "engine/BlockHandOff.h"
+#include "engine/BlockPage.h"
+#include "engine/TPFHeader.h"
+#include "lists/GX_MalwareURL.h"
+#include "lists/GX_PornURL.h"
+#include "lists/ProductSite.h"
+#include "store/GX_ConfigReg.h"
+
+namespace gx {
+namespace {
+
+void Block(std::string_view url, std::string_view reason, ENDPOINT_ID id) {
+    SendBlockPage(url, reason, id);
+    RecordBlock(url, reason);
+}
+
+// The request target: after the first space, up to the next space or the end of the line. The
+// line's own CR LF is not part of it (a request line with a single space would otherwise carry
+// it into the address).
+std::string_view RequestTarget(std::string_view line) {
+    if (size_t end = line.find_first_of("\r\n"); end != std::string_view::npos) {
+        line = line.substr(0, end);
+    }
+    size_t firstSpace = line.find(' ');
+    if (firstSpace == std::string_view::npos)
+        return {};
+    std::string_view rest = line.substr(firstSpace + 1);
+    return rest.substr(0, rest.find(' '));
+}
+
+}  // namespace
+
+std::string ReadFirstLine(const TPFObject& object) {
+    TPFStream stream = object.GetStream(HS_STATUS);
+    if (!stream)
+        return {};
+    auto size = static_cast<uint32_t>(stream.Size());  // the low 32 bits
+    std::string line(size, '\0');
+    stream.Seek(0);
+    line.resize(stream.Read(line.data(), size));
+    line.resize(std::strlen(line.c_str()));  // up to the first zero byte
+    return line;
+}
+
+std::string GetRequestUrl(const TPFObject& object) {
+    if (object.GetType() != OT_HTTP_REQUEST)
+        return {};
+    std::string host;
+    {
+        TPFHeader header;
+        if (header.ReadFromStream(object.GetStream(HS_HEADER)))
+            host = header.GetFieldValue("host");
+    }
+    std::string line = ReadFirstLine(object);
+    std::string_view target = RequestTarget(line);
+    if (target.starts_with("http"))
+        return std::string(target);
+    host.append(target);
+    return host;
+}
+
+bool CheckRequest(const TPFObject& object, ENDPOINT_ID id) {
+    std::string url = GetRequestUrl(object);
+    if (IsMalwareURL(url)) {
+        Block(url, url == kTestPageAddress ? kReasonTestPage : kReasonMalware, id);
+        return true;
+    }
+    if (PornFilterOn.load(std::memory_order_relaxed) && IsPornURL(url)) {
+        Block(url, kReasonAdult, id);
+        return true;
+    }
+    return false;
+}
+
+void dataAvailable(ENDPOINT_ID id, PFObject* object) {
+    TPFObject request(object);
+    if (request.IsReadOnly())
+        return;
+    try {
+        // A blocked request stays here: posting it would hand the user's request (cookies, form
+        // data) to the very site that was blocked.
+        if (request.GetType() == OT_HTTP_REQUEST && CheckRequest(request, id))
+            return;
+    } catch (...) {
+        return;  // not judged, so not sent on (out of memory is the only way here)
+    }
+    request.Post(id);
+}
+
+PF_DATA_PART_CHECK_RESULT dataPartAvailable(ENDPOINT_ID id, PFObject* object) {
+    TPFObject request(object);
+    if (request.GetType() != OT_HTTP_REQUEST)
+        return DPCR_FILTER_READ_ONLY;
+    try {
+        return CheckRequest(request, id) ? DPCR_BLOCK : DPCR_BYPASS;
+    } catch (...) {
+        // Not judged: let the layer collect the whole request and hand it to dataAvailable,
+        // which sends it on only once it has passed.
+        return DPCR_FILTER;
+    }
+}
+
+}  // namespace gx

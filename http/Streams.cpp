@@ -1,0 +1,96 @@
+#include "http/Streams.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace gx {
+
+bool TMemoryStream::Seek(std::int64_t position) {
+    if (position < 0) {
+        return false;
+    }
+    fPosition = position;
+    return true;
+}
+
+bool TMemoryStream::Write(const char* data, std::size_t length) {
+    const auto position = static_cast<std::size_t>(fPosition);
+    if (fData.size() < position + length) {
+        fData.resize(position + length);
+    }
+    fData.replace(position, length, data, length);
+    fPosition += static_cast<std::int64_t>(length);
+    return true;
+}
+
+bool TMemoryStream::SetSize(std::int64_t size) {
+    if (size < 0) {
+        return false;
+    }
+    fData.resize(static_cast<std::size_t>(size));
+    if (fPosition > size) {
+        fPosition = size;
+    }
+    return true;
+}
+
+void TMemoryStream::Clear() {
+    fData.clear();
+    fPosition = 0;
+}
+
+std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<TFileStream>(new TFileStream(fd));
+}
+
+TFileStream::~TFileStream() {
+    ::close(fFd);
+}
+
+std::int64_t TFileStream::Size() const {
+    struct stat status;
+    return ::fstat(fFd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : 0;
+}
+
+bool TFileStream::Seek(std::int64_t position) {
+    if (position < 0) {
+        return false;
+    }
+    fPosition = position;
+    return true;
+}
+
+bool TFileStream::Write(const char* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::pwrite(fFd, data, length, static_cast<off_t>(fPosition));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+        fPosition += written;
+    }
+    return true;
+}
+
+bool TFileStream::SetSize(std::int64_t size) {
+    if (size < 0 || ::ftruncate(fFd, static_cast<off_t>(size)) != 0) {
+        return false;
+    }
+    if (fPosition > size) {
+        fPosition = size;
+    }
+    return true;
+}
+
+}  // namespace gx

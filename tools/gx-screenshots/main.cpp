@@ -1,0 +1,113 @@
+// gx-screenshots: draws the console's pages and its About box into PNG files, offscreen, from
+// the real widgets filled with sample data.
+//
+//   gx-screenshots [output-folder]     (default: docs)
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/GX_About.h"
+#include "console/GX_Main.h"
+#include "console/GX_Program.h"
+#include "console/GX_SidePages.h"
+#include "console/GX_Texts.h"
+#include "platform/codepage/Cp1252.h"
+
+namespace {
+
+// A console's services with a working engine and a sample history.
+gx::ConsoleServices SampleServices() {
+    gx::ConsoleServices services;
+    services.LoadPornURLList = [] { return true; };
+    services.LoadMalwareURLList = [] { return true; };
+    services.StartDriver = [] { return true; };
+    services.StopDriver = [] {};
+    services.ClearExemptionTables = [] {};
+    services.LastBlockEvent = [] { return gx::BlockEvent{}; };
+    services.SetArmBlockTimerHook = [](gx::ArmBlockTimerHook) {};
+    services.ProxyAddress = [] { return std::string(); };
+    services.ReadPornFilter = [] { return true; };
+    services.WritePornFilter = [](bool) {};
+    services.AddBlockLogEntry = [](const std::string&, const std::string&) {};
+    services.ReadLogEntries = [] {
+        return std::vector<std::string>{
+            gx::Cp1252(
+                "07/02/2024 14:05:09|faux-support-technique.example/alerte|Site malveillant"),
+            gx::Cp1252(
+                "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
+            gx::Cp1252(
+                "07/02/2024 16:30:02|www.gardalix.example/test_malware/|URL de test (sans danger)"),
+            gx::Cp1252(
+                "08/02/2024 09:01:17|banque-securite-verif.example/connexion|Site malveillant"),
+            gx::Cp1252("08/02/2024 20:44:55|adult-site.example/|Site adulte"),
+        };
+    };
+    return services;
+}
+
+void Spin(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+bool Save(QWidget* widget, const QDir& folder, const QString& name) {
+    const QString path = folder.filePath(name);
+    const bool saved = widget->grab().save(path, "PNG");
+    std::fprintf(saved ? stdout : stderr, "%s %s\n", saved ? "wrote" : "could not write",
+                 path.toLocal8Bit().constData());
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    QApplication::setApplicationDisplayName(QString::fromUtf8(gx::text::kApplicationTitle));
+    gx::InstallFrenchTranslations();
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs"));
+    if (!QDir().mkpath(folder.path())) {
+        std::fprintf(stderr, "gx-screenshots: cannot create %s\n",
+                     folder.path().toLocal8Bit().constData());
+        return 1;
+    }
+
+    gx::TFormGardalix console(SampleServices());
+    if (!console.FormCreate()) {
+        return 1;
+    }
+    console.CoolTray2DblClick();
+    Spin(1500);  // the timed start runs: the status panel shows the protection on
+
+    const char* names[] = {"console-filtrage.png", "console-enfants.png", "console-historique.png",
+                           "console-aide.png"};
+    bool allSaved = true;
+    for (int page = 0; page < console.Pages()->Count(); ++page) {
+        console.Pages()->SetCurrentIndex(page);
+        Spin(100);
+        allSaved = Save(&console, folder, QLatin1String(names[page])) && allSaved;
+    }
+
+    // The protection switched off by the user: the state in red, the start glyph.
+    console.Pages()->SetCurrentIndex(0);
+    if (auto* toggle = console.findChild<QPushButton*>(QStringLiteral("buttonActiveDesactive"))) {
+        toggle->click();
+        Spin(100);
+        allSaved = Save(&console, folder, QStringLiteral("console-desactive.png")) && allSaved;
+    }
+
+    gx::TAboutBox about(&console, {});
+    about.show();
+    Spin(100);
+    allSaved = Save(&about, folder, QStringLiteral("console-apropos.png")) && allSaved;
+    return allSaved ? 0 : 1;
+}
