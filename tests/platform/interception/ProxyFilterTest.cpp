@@ -320,5 +320,28 @@ TEST_F(ProxyFilterTest, ProgramMayPostFromAnotherThreadAfterTheCallback) {
     }
 }
 
+// The connection-level calls the event table's slots 10 to 15 forward to: raw bytes for the
+// client go out in order with the responses, a suspended client is not read, UDP has no
+// connections here.
+TEST_F(ProxyFilterTest, ConnectionLevelCallsActOnLiveConnectionsOnly) {
+    Program().onConnected = [](ENDPOINT_ID id, PNF_TCP_CONN_INFO) {
+        pfc_addFilter(id, FT_HTTP, FF_READ_ONLY_IN, 3, FT_NONE);
+        EXPECT_EQ(nf_tcpPostReceive(id, "hello\r\n", 7), NF_STATUS_SUCCESS);
+    };
+    ASSERT_TRUE(StartLibrary());
+    RawClient client(ProxyPort());
+    EXPECT_EQ(client.ReadAtLeast(7), "hello\r\n");
+    client.Send(GetRequest(origin_.Url("/after-raw")));
+    EXPECT_TRUE(client.ReadUntil("origin saw GET /after-raw").ends_with("/after-raw"));
+
+    ENDPOINT_ID unknown = 0xFFFFFFFFFFFFull;
+    EXPECT_EQ(nf_tcpPostReceive(unknown, "x", 1), NF_STATUS_INVALID_ENDPOINT_ID);
+    EXPECT_EQ(nf_tcpPostSend(unknown, "x", 1), NF_STATUS_INVALID_ENDPOINT_ID);
+    EXPECT_EQ(nf_tcpSetConnectionState(unknown, 1), NF_STATUS_INVALID_ENDPOINT_ID);
+    EXPECT_EQ(nf_udpSetConnectionState(1, 0), NF_STATUS_INVALID_ENDPOINT_ID);
+    EXPECT_EQ(pfc_addFilter(unknown, FT_HTTP, 0, 3, FT_NONE), 0);
+    EXPECT_EQ(pfc_postObject(unknown, nullptr), 0);
+}
+
 }  // namespace
 }  // namespace gx::test
