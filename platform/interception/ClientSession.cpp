@@ -833,12 +833,6 @@ void ClientSession::Deliver(ResponseSlot* slot, const char* data, size_t n) {
     }
     slot->started = true;
     if (!slots_.empty() && slots_.front().get() == slot) {
-        if (slot->closeAfter && owner_.pid != 0) {
-            // The client closes its end once it has read this last response and may open its
-            // next connection at once, before this one is closed here: its descriptor is
-            // about to be free.
-            ReleaseOwner();
-        }
         toClient_.Append(data, n);
         FlushClient();
     } else {

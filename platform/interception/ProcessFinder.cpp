@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace gx::interception {
 namespace {
@@ -38,8 +41,23 @@ bool DescriptorIs(const SocketOwner& owner, const char* wanted, size_t wantedLen
 
 // The descriptor of /proc/PID/fd holding the socket, or -1. Stops at the first hit and does not
 // look at the descriptors for which skip(fd) holds.
-template <typename Skip>
-int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength, Skip skip) {
+// The inode of a "socket:[N]" link text, 0 for any other.
+uint64_t SocketInode(const char* link, size_t length) {
+    constexpr std::string_view kPrefix = "socket:[";
+    std::string_view text(link, length);
+    if (!text.starts_with(kPrefix) || !text.ends_with(']')) {
+        return 0;
+    }
+    uint64_t inode = 0;
+    std::from_chars(text.data() + kPrefix.size(), text.data() + text.size() - 1, inode);
+    return inode;
+}
+
+// The descriptor of /proc/PID/fd holding the socket, or -1. Stops at the first hit, does not
+// look at the descriptors for which skip(fd) holds, and tells seen(inode, fd) of every other
+// socket it passes.
+template <typename Skip, typename Seen>
+int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength, Skip skip, Seen seen) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%u/fd", pid);
     DIR* dir = ::opendir(path);
@@ -63,13 +81,19 @@ int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength, Skip s
             found = fd;
             break;
         }
+        if (n > 0) {
+            if (uint64_t inode = SocketInode(link, static_cast<size_t>(n))) {
+                seen(inode, fd);
+            }
+        }
     }
     ::closedir(dir);
     return found;
 }
 
 int FindDescriptor(uint32_t pid, const char* wanted, size_t wantedLength) {
-    return FindDescriptor(pid, wanted, wantedLength, [](int) { return false; });
+    return FindDescriptor(
+        pid, wanted, wantedLength, [](int) { return false; }, [](uint64_t, int) {});
 }
 
 // One netlink socket per thread, opened on first use and kept.
@@ -157,7 +181,15 @@ void ProcessFinder::ConnectionEnded(const SocketOwner& owner) {
         return;
     }
     std::lock_guard lock(mutex_);
-    live_.erase(Key(owner));
+    // A client may reopen the descriptor before the old connection is seen to end: the
+    // descriptor is then still in use by the new one.
+    auto found = live_.find(Key(owner));
+    if (found != live_.end() && --found->second > 0) {
+        return;
+    }
+    if (found != live_.end()) {
+        live_.erase(found);
+    }
     if (freed_.size() >= kFreed) {
         freed_.erase(freed_.begin());
     }
@@ -171,10 +203,20 @@ SocketOwner ProcessFinder::FindOwner(uint64_t inode) {
     auto wantedLength = static_cast<size_t>(length);
     uint32_t candidates[kRecent];
     std::vector<SocketOwner> freed;
+    std::optional<SocketOwner> seenBefore;
     {
         std::lock_guard lock(mutex_);
         std::memcpy(candidates, recent_, sizeof candidates);
         freed = freed_;
+        if (auto found = seen_.find(inode); found != seen_.end()) {
+            seenBefore = found->second;
+            seen_.erase(found);
+        }
+    }
+    // Passed by an earlier search while its connection waited to be accepted: one look.
+    if (seenBefore && DescriptorIs(*seenBefore, wanted, wantedLength)) {
+        Remember(*seenBefore);
+        return *seenBefore;
     }
     // Lowest first: a new socket takes the lowest free descriptor number.
     std::sort(freed.begin(), freed.end(),
@@ -204,7 +246,14 @@ SocketOwner ProcessFinder::FindOwner(uint64_t inode) {
             std::lock_guard lock(mutex_);
             return live_.contains(Key({pid, fd}));
         };
-        if (int fd = FindDescriptor(pid, wanted, wantedLength, knownOrTried); fd >= 0) {
+        auto remember = [&](uint64_t otherInode, int fd) {
+            std::lock_guard lock(mutex_);
+            if (seen_.size() >= kSeen) {
+                seen_.clear();
+            }
+            seen_[otherInode] = {pid, fd};
+        };
+        if (int fd = FindDescriptor(pid, wanted, wantedLength, knownOrTried, remember); fd >= 0) {
             Remember({pid, fd});
             return {pid, fd};
         }
@@ -248,7 +297,7 @@ SocketOwner ProcessFinder::FindOwner(uint64_t inode) {
 // The descriptor is in use again, and its process is the most recent owner.
 void ProcessFinder::Remember(const SocketOwner& owner) {
     std::lock_guard lock(mutex_);
-    live_.insert(Key(owner));
+    ++live_[Key(owner)];
     std::erase_if(freed_, [&](const SocketOwner& entry) {
         return entry.pid == owner.pid && entry.fd == owner.fd;
     });

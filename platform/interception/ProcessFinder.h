@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace gx::interception {
@@ -28,6 +28,8 @@ struct SocketOwner {
 //   each;
 // - a browser opens nearly all of its connections from one process, so the owners of recent
 //   connections are searched next, first without the descriptors of their open connections;
+// - the other sockets that a search passes are remembered: they are mostly connections still
+//   waiting to be accepted, found with one look when their turn comes;
 // - all of /proc only on a miss. Safe to call from several threads.
 class ProcessFinder {
   public:
@@ -47,8 +49,11 @@ class ProcessFinder {
     static uint64_t Key(const SocketOwner& owner) {
         return (uint64_t{owner.pid} << 32) | static_cast<uint32_t>(owner.fd);
     }
-    std::unordered_set<uint64_t> live_;  // descriptors of the connections open now
-    std::vector<SocketOwner> freed_;     // descriptors of ended connections, oldest first
+    std::unordered_map<uint64_t, int> live_;  // descriptors of open connections: how many
+    // Sockets passed by earlier searches, by inode: often connections waiting to be accepted.
+    static constexpr size_t kSeen = 4096;
+    std::unordered_map<uint64_t, SocketOwner> seen_;
+    std::vector<SocketOwner> freed_;  // descriptors of ended connections, oldest first
     void Remember(const SocketOwner& owner);
 };
 
