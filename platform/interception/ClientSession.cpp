@@ -56,19 +56,39 @@ sockaddr_storage ToStorage(const asio::ip::tcp::endpoint& endpoint) {
     return storage;
 }
 
-// Do the first bytes of a tunnel start like an HTTP request line ("TOKEN ")? nullopt: too
-// few bytes to tell.
+// Do the first bytes of a connection start like an HTTP request line: a method, a space and
+// a request target ("/...", "*", "http://...", or host:port after CONNECT)? Other protocols
+// with a word and a space up front (an SSH banner, for one) are not taken for HTTP. nullopt:
+// too few bytes to tell.
 std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
     constexpr size_t kLongestMethod = 24;
-    for (size_t i = 0; i < n && i <= kLongestMethod; ++i) {
-        if (data[i] == ' ') {
-            return i > 0;
-        }
-        if (!IsTokenChar(data[i])) {
+    size_t space = 0;
+    while (space < n && space <= kLongestMethod && data[space] != ' ') {
+        if (!IsTokenChar(data[space])) {
             return false;
         }
+        ++space;
     }
-    return n > kLongestMethod ? std::optional<bool>(false) : std::nullopt;
+    if (space >= n) {
+        return n > kLongestMethod ? std::optional<bool>(false) : std::nullopt;
+    }
+    if (space == 0 || space > kLongestMethod) {
+        return false;
+    }
+    std::string_view method(data, space);
+    std::string_view target(data + space + 1, n - space - 1);
+    if (target.empty()) {
+        return std::nullopt;
+    }
+    if (method == "CONNECT" || target.front() == '/' || target.front() == '*') {
+        return true;
+    }
+    constexpr std::string_view kScheme = "http";
+    size_t compared = std::min(target.size(), kScheme.size());
+    if (!StartsWithNoCase(target.substr(0, compared), kScheme.substr(0, compared))) {
+        return false;
+    }
+    return target.size() >= kScheme.size() ? std::optional<bool>(true) : std::nullopt;
 }
 
 std::string OriginKey(const std::string& host, uint16_t port) {

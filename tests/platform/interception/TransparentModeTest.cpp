@@ -248,42 +248,67 @@ TEST_F(TransparentModeTest, InstallingTwiceIsHarmlessAndUninstallLeavesNothing) 
     EXPECT_NE(ProxyPort(), 0);
 }
 
-// A mail or FTP server speaks first: the client says nothing until it has the greeting. After
-// a short wait for the client's first bytes the connection is relayed as it is.
-TEST_F(TransparentModeTest, AServerThatSpeaksFirstIsRelayed) {
-    ASSERT_TRUE(EnterNamespace(origin_));
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    std::thread server([listener] {
-        int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        ::send(fd, "220 ready\r\n", 11, MSG_NOSIGNAL);
-        char chunk[256];
-        for (ssize_t n; (n = ::recv(fd, chunk, sizeof chunk, 0)) > 0;) {
-            ::send(fd, chunk, static_cast<size_t>(n), MSG_NOSIGNAL);
-        }
-        ::close(fd);
-    });
-    ASSERT_TRUE(EnterNamespace(client_));
+// A server that greets its clients, then echoes what they send.
+class GreetingServer {
+  public:
+    GreetingServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(fd_, 4);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (int client; (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+                ::send(client, "220 ready\r\n", 11, MSG_NOSIGNAL);
+                char chunk[256];
+                for (ssize_t n; (n = ::recv(client, chunk, sizeof chunk, 0)) > 0;) {
+                    ::send(client, chunk, static_cast<size_t>(n), MSG_NOSIGNAL);
+                }
+                ::close(client);
+            }
+        });
+    }
+    ~GreetingServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        ::close(fd_);
+    }
+    uint16_t Port() const { return port_; }
 
-    int fd = ConnectTo("10.77.0.2", ntohs(address.sin_port), 0);
-    ASSERT_GE(fd, 0);
+  private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+// A mail or FTP server speaks first: the client says nothing until it has the greeting. After
+// a short wait for the client's first bytes the connection is relayed as it is. So is a
+// protocol whose first line only looks a little like HTTP (an SSH banner).
+TEST_F(TransparentModeTest, ServersThatSpeakFirstAndOtherProtocolsAreRelayed) {
+    ASSERT_TRUE(EnterNamespace(origin_));
+    auto server = std::make_unique<GreetingServer>();
+    ASSERT_TRUE(EnterNamespace(client_));
     timeval wait{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char greeting[11] = {};
-    EXPECT_EQ(::recv(fd, greeting, sizeof greeting, MSG_WAITALL), 11);
-    EXPECT_EQ(std::string(greeting, 11), "220 ready\r\n");
-    EXPECT_EQ(Exchange(fd, "QUIT\r\n"), "QUIT\r\n");
-    ::shutdown(listener, SHUT_RDWR);
-    server.join();
-    ::close(listener);
+    {
+        int fd = ConnectTo("10.77.0.2", server->Port(), 0);
+        ASSERT_GE(fd, 0);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char greeting[11] = {};
+        EXPECT_EQ(::recv(fd, greeting, sizeof greeting, MSG_WAITALL), 11);
+        EXPECT_EQ(std::string(greeting, 11), "220 ready\r\n");
+        EXPECT_EQ(Exchange(fd, "QUIT\r\n"), "QUIT\r\n");
+    }
+    {
+        int fd = ConnectTo("10.77.0.2", server->Port(), 0);
+        ASSERT_GE(fd, 0);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        std::string banner = "SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n";
+        EXPECT_EQ(Exchange(fd, banner), "220 ready\r\n" + banner);
+    }
+    server.reset();
     EXPECT_EQ(Program().PartCount(), 0u);
 }
 
