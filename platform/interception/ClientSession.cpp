@@ -167,8 +167,8 @@ void ClientSession::Start() {
     }
     DrainInbox();
     if (transparent_) {
-        if (!filtered_) {
-            StartRawRelay();  // not for the program: relayed untouched
+        if (!filtered_ || !httpFilter_) {
+            StartRawRelay();  // not for the program, or left without filters: relayed untouched
             return;
         }
         phase_ = Phase::FirstBytes;

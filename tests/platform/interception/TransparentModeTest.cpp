@@ -312,6 +312,19 @@ TEST_F(TransparentModeTest, ServersThatSpeakFirstAndOtherProtocolsAreRelayed) {
     EXPECT_EQ(Program().PartCount(), 0u);
 }
 
+// A connection the program leaves without filters (an exempt program) is relayed untouched:
+// not even parsed, so what the proxy would refuse from a filtered client goes through as is.
+TEST_F(TransparentModeTest, AConnectionLeftWithoutFiltersIsRelayedUntouched) {
+    Program().onConnected = [](ENDPOINT_ID, PNF_TCP_CONN_INFO) {};
+    int fd = ConnectTo("10.77.0.2", server_->Port(), 0);
+    ASSERT_GE(fd, 0);
+    std::string request =
+        "GET /exempt HTTP/1.1\r\nHost: h\r\nX-A: b\r\n c\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(Exchange(fd, request), TestOrigin::ResponseFor("GET", "/exempt"));
+    EXPECT_EQ(server_->Heads().at(0), request);
+    EXPECT_EQ(Program().PartCount(), 0u);
+}
+
 // A client that waits before its request (longer than the wait for first bytes) is judged all
 // the same: the connection to the server is open by then, the request never goes over it.
 TEST_F(TransparentModeTest, ASlowClientsRequestIsStillJudged) {
