@@ -7,7 +7,7 @@
 
 #include "engine/Admission.h"
 #include "engine/EngineEvents.h"
-#include "engine/Inspection.h"
+#include "engine/RequestVerdict.h"
 
 namespace gx {
 

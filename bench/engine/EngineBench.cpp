@@ -18,7 +18,7 @@
 #include "bench/engine/EngineBenchOrigin.h"
 #include "bench/proxy/WrkRunner.h"
 #include "engine/GX_Main.h"
-#include "engine/Inspection.h"
+#include "engine/RequestVerdict.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "engine/Admission.h"
-#include "engine/Inspection.h"
+#include "engine/RequestVerdict.h"
 #include "tests/engine/FakeEngineFixture.h"
 
 namespace gx::test {

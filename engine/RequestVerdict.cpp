@@ -1,4 +1,4 @@
-#include "engine/Inspection.h"
+#include "engine/RequestVerdict.h"
 
 #include <cstring>
 #include <string_view>
