@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +12,9 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "console/GX_Main.h"
 #include "console/GX_Texts.h"
@@ -87,7 +91,28 @@ bool InstallFrenchTranslations() {
     return loaded;
 }
 
+bool StartedWithRaisedPrivileges() {
+    return ::getauxval(AT_SECURE) != 0;
+}
+
+void ForgetCallersQtSettings(bool privileged) {
+    if (!privileged) {
+        return;
+    }
+    std::vector<std::string> names;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view variable(*entry);
+        if (variable.starts_with("QT_") || variable.starts_with("QML")) {
+            names.emplace_back(variable.substr(0, variable.find('=')));
+        }
+    }
+    for (const auto& name : names) {
+        ::unsetenv(name.c_str());
+    }
+}
+
 int RunGardalix(int argc, char** argv) {
+    ForgetCallersQtSettings(StartedWithRaisedPrivileges());
     // Sockets need no start-up on this system: the engine and the HTTP client use them directly.
     const std::string folder = InstanceFolder();
     if (AcquireInstanceLock(folder) == InstanceState::AnotherCopyRuns) {

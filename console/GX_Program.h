@@ -7,6 +7,15 @@ namespace gx {
 // The whole program; returns the process's exit status.
 int RunGardalix(int argc, char** argv);
 
+// When the program runs with privileges that its caller lacks (the capability that the driver
+// installation grants it), forgets the environment variables through which the caller could
+// make Qt load code of the caller's choosing (plugin and import paths, and every other QT_ and
+// QML setting), so that nobody borrows those privileges. Does nothing otherwise.
+void ForgetCallersQtSettings(bool privileged);
+
+// True when the kernel started this process in secure mode (it gained privileges at exec).
+bool StartedWithRaisedPrivileges();
+
 // True when neither DISPLAY nor WAYLAND_DISPLAY names a display.
 bool NoDisplay();
 

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include "ConsoleTestSupport.h"
+#include "console/GX_Program.h"
 #include "platform/instance/InstanceLock.h"
 
 namespace gx::test {
@@ -110,6 +111,28 @@ TEST_F(ConsoleProgramTest, ASecondLaunchThatFindsNoConsoleEndsSilentlyWithStatus
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAllStandardError().isEmpty());
+}
+
+TEST(ConsoleProgramEnvironment, APrivilegedStartForgetsTheCallersQtSettingsOnly) {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");  // the tests' own, put back after
+    const char* callers[] = {"QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "QML2_IMPORT_PATH",
+                             "QT_STYLE_OVERRIDE"};
+    for (const char* name : callers) {
+        ::setenv(name, "/tmp/someone-elses-plugins", 1);
+    }
+    ::setenv("GX_KEPT_SETTING", "kept", 1);
+
+    ForgetCallersQtSettings(false);
+    EXPECT_NE(::getenv("QT_PLUGIN_PATH"), nullptr);  // an ordinary start keeps them
+
+    ForgetCallersQtSettings(true);
+    for (const char* name : callers) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(::getenv(name), nullptr);
+    }
+    EXPECT_STREQ(::getenv("GX_KEPT_SETTING"), "kept");
+    ::unsetenv("GX_KEPT_SETTING");
+    qputenv("QT_QPA_PLATFORM", platform);
 }
 
 }  // namespace
