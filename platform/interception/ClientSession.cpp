@@ -58,12 +58,25 @@ sockaddr_storage ToStorage(const asio::ip::tcp::endpoint& endpoint) {
 
 // Do the first bytes of a connection start like an HTTP request line: a method, a space and
 // a request target ("/...", "*", "http://...", or host:port after CONNECT)? Other protocols
-// with a word and a space up front (an SSH banner, for one) are not taken for HTTP. nullopt:
+// with a word and a space up front (an SSH banner, for one) are not taken for HTTP. Empty lines
+// before the request line and a run of blanks before the target are what servers accept too:
+// the bytes are taken for HTTP (and judged, or refused) rather than relayed unjudged. nullopt:
 // too few bytes to tell.
 std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
     constexpr size_t kLongestMethod = 24;
+    size_t start = 0;
+    while (start < n && (data[start] == '\r' || data[start] == '\n')) {
+        ++start;
+    }
+    if (start == n) {
+        return std::nullopt;
+    }
+    data += start;
+    n -= start;
+    // Servers may split the request line on any blank, not only on a space.
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
     size_t space = 0;
-    while (space < n && space <= kLongestMethod && data[space] != ' ') {
+    while (space < n && space <= kLongestMethod && !isBlank(data[space])) {
         if (!IsTokenChar(data[space])) {
             return false;
         }
@@ -76,7 +89,11 @@ std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
         return false;
     }
     std::string_view method(data, space);
-    std::string_view target(data + space + 1, n - space - 1);
+    size_t targetStart = space;
+    while (targetStart < n && isBlank(data[targetStart])) {
+        ++targetStart;
+    }
+    std::string_view target(data + targetStart, n - targetStart);
     if (target.empty()) {
         return std::nullopt;
     }
