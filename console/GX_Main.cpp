@@ -132,19 +132,23 @@ void TFormGardalix::ShowError(const QString& message) {
 // ---- Creation and end ----
 
 bool TFormGardalix::FormCreate() {
-    bool goOn = true;
+    bool listsLoaded = false;
     RunHandler([&] {
         CreationSteps();
-        goOn = LoadBlockLists();
-        if (!goOn) {
-            return;
-        }
-        PornFilterOn = services_.ReadPornFilter();
-        checkBlockPorn->setChecked(PornFilterOn);
-        TimerStartDriver->start();
-        TimerCheckMiseAjour->start();
+        listsLoaded = LoadBlockLists();
     });
-    return goOn;
+    if (!listsLoaded) {
+        return false;  // without its lists the program cannot protect: it ends
+    }
+    // A switch that cannot be read (a value of the wrong type in the registry) is shown as an
+    // error and counts as off; the protection starts all the same, rather than staying off
+    // while the console says that it is on.
+    PornFilterOn = false;
+    RunHandler([&] { PornFilterOn = services_.ReadPornFilter(); });
+    checkBlockPorn->setChecked(PornFilterOn);
+    TimerStartDriver->start();
+    TimerCheckMiseAjour->start();
+    return true;
 }
 
 void TFormGardalix::CreationSteps() {

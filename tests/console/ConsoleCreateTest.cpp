@@ -82,7 +82,7 @@ TEST_F(ConsoleCreateTest, AListThatDoesNotLoadEndsTheProgramWithItsBox) {
     }
 }
 
-TEST_F(ConsoleCreateTest, AnErrorInAStepIsShownAndSkipsTheRestButTheProgramGoesOn) {
+TEST_F(ConsoleCreateTest, AnUnreadableSwitchIsShownCountsAsOffAndTheProtectionStillStarts) {
     ConsoleServices table = services.Table();
     table.ReadPornFilter = []() -> bool {
         throw std::runtime_error("Type de données incorrect pour 'PORN_FILTER'");
@@ -90,6 +90,7 @@ TEST_F(ConsoleCreateTest, AnErrorInAStepIsShownAndSkipsTheRestButTheProgramGoesO
     TFormGardalix failing(table);
     failing.EndProgram = [this](int status) { endStatuses.push_back(status); };
     ModalAnswerer answerer(QMessageBox::Ok);
+    PornFilterOn = true;  // left over from an earlier reading
 
     EXPECT_TRUE(failing.FormCreate());
 
@@ -99,10 +100,25 @@ TEST_F(ConsoleCreateTest, AnErrorInAStepIsShownAndSkipsTheRestButTheProgramGoesO
     EXPECT_EQ(answerer.seen[0].text,
               QString::fromUtf8("Type de données incorrect pour 'PORN_FILTER'"));
     EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Critical);
-    EXPECT_FALSE(failing.TimerStartDriverTimer()->isActive());
-    EXPECT_FALSE(failing.TimerCheckMiseAjourTimer()->isActive());
+    EXPECT_TRUE(failing.TimerStartDriverTimer()->isActive());
+    EXPECT_TRUE(failing.TimerCheckMiseAjourTimer()->isActive());
     EXPECT_FALSE(Child<QCheckBox>(failing, "checkBlockPorn")->isChecked());
+    EXPECT_FALSE(PornFilterOn.load());
     EXPECT_TRUE(endStatuses.empty());
+}
+
+TEST_F(ConsoleCreateTest, AListLoadThatFailsWithAnErrorEndsTheStartWithoutProtection) {
+    ConsoleServices table = services.Table();
+    table.LoadMalwareURLList = []() -> bool { throw std::bad_alloc(); };
+    TFormGardalix failing(table);
+    failing.EndProgram = [this](int status) { endStatuses.push_back(status); };
+    ModalAnswerer answerer(QMessageBox::Ok);
+
+    EXPECT_FALSE(failing.FormCreate());
+
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Critical);
+    EXPECT_FALSE(failing.TimerStartDriverTimer()->isActive());
 }
 
 TEST_F(ConsoleCreateTest, ErrorTextsGetAFullStopOnlyWhenTheyDoNotEndInOne) {
