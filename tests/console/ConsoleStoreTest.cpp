@@ -96,7 +96,7 @@ TEST_F(ConsoleStoreTest, AStoredTwoReadsAsOffAndStaysUntilApply) {
     EXPECT_EQ(StoredPornFilter(), 0);
 }
 
-TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownAndLeavesProtectionToTheUser) {
+TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownCountsAsOffAndTheProtectionStarts) {
     Store([](TRegistry& registry) { registry.WriteString(kPornFilterValue, "1"); });
     auto console = StoreConsole();
     ModalAnswerer answerer(QMessageBox::Ok);
@@ -107,7 +107,7 @@ TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownAndLeavesProtectionToTheUs
     EXPECT_EQ(answerer.seen[0].title, "Gardalix 2024");
     EXPECT_EQ(answerer.seen[0].text,
               QString::fromUtf8("Type de données incorrect pour 'PORN_FILTER'"));
-    EXPECT_FALSE(console->TimerStartDriverTimer()->isActive());
+    EXPECT_TRUE(console->TimerStartDriverTimer()->isActive());
     EXPECT_FALSE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
 }
 
