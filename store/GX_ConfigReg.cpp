@@ -169,7 +169,15 @@ std::string CurrentLogDateTime() {
 }
 
 bool WriteBlockEventLog(const std::string& url, const std::string& reason) {
-    return AddLogEntry(CurrentLogDateTime(), url, reason);
+    // A blocked address can be far longer than a value name may be (an adult pattern matches
+    // addresses of any length): it is cut, ending in "...", so that the block is still recorded.
+    const std::string date = CurrentLogDateTime();
+    constexpr std::string_view kCut = "...";
+    const size_t room = kMaxValueNameLength - date.size() - reason.size() - 2;  // two "|"
+    if (url.size() <= room) {
+        return AddLogEntry(date, url, reason);
+    }
+    return AddLogEntry(date, url.substr(0, room - kCut.size()) + std::string(kCut), reason);
 }
 
 }  // namespace gx

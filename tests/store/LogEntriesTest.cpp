@@ -182,5 +182,24 @@ TEST_F(ConfigRegLogTest, ABlockEventIsRecordedWithTheCurrentDateAndTime) {
     EXPECT_EQ(records[0].reason, kMalware);
 }
 
+TEST_F(ConfigRegLogTest, ABlockOfAnAddressTooLongForAValueNameIsRecordedCut) {
+    const std::string longest = "adult.example/?q=" + std::string(20000, 'x');
+    ASSERT_TRUE(WriteBlockEventLog(longest, kAdult));
+    const auto records = ReadLogRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0].url.ends_with("xxx...")) << records[0].url.substr(0, 40);
+    EXPECT_EQ(records[0].url.substr(0, 20), longest.substr(0, 20));
+    EXPECT_EQ(records[0].reason, kAdult);
+    std::vector<std::string> names;
+    ReadLogEntries(names);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].size(), kMaxValueNameLength);
+
+    // An address that fits is kept whole.
+    const std::string fits = "adult.example/?q=" + std::string(1000, 'y');
+    ASSERT_TRUE(WriteBlockEventLog(fits, kAdult));
+    EXPECT_EQ(ReadLogRecords().back().url, fits);
+}
+
 }  // namespace
 }  // namespace gx
