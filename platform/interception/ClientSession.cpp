@@ -537,8 +537,10 @@ void ClientSession::AfterRequest() {
     }
     if (current_.head.upgrade && current_.slot && !current_.slot->answered) {
         phase_ = Phase::AwaitUpgrade;
-    } else if (current_.head.closeAfter) {
-        phase_ = Phase::Closing;  // the client ends the connection after this response
+    } else if (current_.head.closeAfter || (current_.slot && current_.slot->closeAfter)) {
+        // The client or the answer (a block page says "Connection: Close") ends the connection
+        // after this response: requests pipelined behind it are not sent on.
+        phase_ = Phase::Closing;
     } else {
         phase_ = Phase::Head;
     }

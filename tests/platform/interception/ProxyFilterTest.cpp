@@ -156,6 +156,25 @@ TEST_F(ProxyFilterTest, PipelinedRequestsAreEachJudgedAndAnsweredInOrder) {
     EXPECT_EQ(Program().partLines[4], "GET /last HTTP/1.1\r\n");
 }
 
+TEST_F(ProxyFilterTest, RequestsPipelinedBehindAnAnswerThatClosesAreNotSentOn) {
+    Program().onPart = [&](ENDPOINT_ID id, PFObject* object) {
+        if (StreamText(object, HS_STATUS).find("blocked") == std::string::npos) {
+            return DPCR_BYPASS;
+        }
+        PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);  // Connection: Close
+        return DPCR_BLOCK;
+    };
+    ASSERT_TRUE(StartLibrary());
+    RawClient client(ProxyPort());
+    client.Send(GetRequest(origin_.Url("/blocked")) + GetRequest(origin_.Url("/after")) +
+                GetRequest(origin_.Url("/later")));
+    const std::string received = client.ReadToEnd(5s);
+    EXPECT_EQ(StatusOf(received), 404);
+    EXPECT_TRUE(received.ends_with("blocked")) << received.substr(0, 300);
+    EXPECT_EQ(origin_.RequestCount(), 0);
+    EXPECT_EQ(Program().PartCount(), 1u);
+}
+
 TEST_F(ProxyFilterTest, ResponsesOfEveryFramingReachTheirOwnRequest) {
     ASSERT_TRUE(StartLibrary());
     RawClient client(ProxyPort());
