@@ -108,6 +108,12 @@ std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
     return target.size() >= kScheme.size() ? std::optional<bool>(true) : std::nullopt;
 }
 
+// "host" or "host:port" as a Host field names a server; IPv6 addresses in brackets.
+std::string AuthorityOf(const std::string& host, uint16_t port) {
+    std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return port == 80 ? authority : authority + ":" + std::to_string(port);
+}
+
 std::string OriginKey(const std::string& host, uint16_t port) {
     std::string key;
     for (char c : host) {
@@ -425,6 +431,11 @@ void ClientSession::HandleRequest(RequestHead head) {
     if (fixed_) {
         current_.originHost = fixed_->host;
         current_.originPort = fixed_->port;
+        if (head.host.empty() && !head.absoluteForm) {
+            // An HTTP/1.0 request may name no host; the server it goes to is known, and the
+            // program judges the address with that host, as a client naming it would send it.
+            head.fields.insert(0, "Host: " + AuthorityOf(fixed_->host, fixed_->port) + "\r\n");
+        }
     } else if (!head.absoluteForm) {
         Refuse(400);  // not a proxy request: it names no origin
         return;

@@ -373,6 +373,22 @@ TEST_F(TransparentModeTest, OddlyWrittenRequestLinesAreJudgedOrRefusedNeverRelay
     EXPECT_EQ(server_->RequestCount(), 0);
 }
 
+TEST_F(TransparentModeTest, ARequestNamingNoHostIsJudgedWithTheServerItGoesTo) {
+    const std::string host = "10.77.0.2:" + std::to_string(server_->Port());
+    Program().onPart = [&host](ENDPOINT_ID id, PFObject* object) {
+        if (StreamText(object, HS_HEADER).find("Host: " + host + "\r\n") == std::string::npos) {
+            return DPCR_BYPASS;
+        }
+        PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
+        return DPCR_BLOCK;
+    };
+    int fd = ConnectTo("10.77.0.2", server_->Port(), 0);
+    ASSERT_GE(fd, 0);
+    std::string response = Exchange(fd, "GET /listed HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(StatusOf(response), 404) << response.substr(0, 200);
+    EXPECT_EQ(server_->RequestCount(), 0);
+}
+
 // What a user who did not run the install meets: the driver is there, but the program lacks
 // the capability to mark its connections. The explicit proxy runs alone and says why, once.
 TEST_F(TransparentModeTest, WithoutTheCapabilityTheExplicitProxyRunsAloneAndSaysWhy) {
