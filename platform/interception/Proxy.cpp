@@ -78,6 +78,7 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
         }
         heartbeats_.clear();
         heartbeatTimer_.reset();
+        heartbeatContext_.reset();
         listeners_.clear();
         contexts_.clear();
         listenEndpoints_.clear();
@@ -95,6 +96,9 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
     for (unsigned i = 0; i < count; ++i) {
         workers_.emplace_back([this, context = contexts_[i].get()] { RunWorker(*context); });
         workerIds_[i] = workers_.back().get_id();
+    }
+    if (heartbeatContext_) {
+        heartbeatThread_ = std::thread([context = heartbeatContext_.get()] { context->run(); });
     }
     return true;
 }
@@ -126,7 +130,14 @@ void Proxy::Stop() {
     if (contexts_.empty()) {
         return;
     }
-    // First of all: the machine's traffic goes out untouched again, not to a closed port.
+    // First of all: the machine's traffic goes out untouched again, not to a closed port. The
+    // heartbeat ends before, so that no late beat arms the redirect again.
+    if (heartbeatContext_) {
+        heartbeatContext_->stop();
+    }
+    if (heartbeatThread_.joinable()) {
+        heartbeatThread_.join();
+    }
     Beat(false);
     for (const Heartbeat& heartbeat : heartbeats_) {
         ::close(heartbeat.fd);
@@ -152,6 +163,7 @@ void Proxy::Stop() {
     live.clear();
     // Destroying the contexts destroys every pending handler and with them the last sessions.
     heartbeatTimer_.reset();
+    heartbeatContext_.reset();
     listeners_.clear();
     contexts_.clear();
     listenEndpoints_.clear();
@@ -174,7 +186,8 @@ void Proxy::OpenHeartbeats() {
         heartbeats_.push_back({fd, family});
     }
     Beat(true);
-    heartbeatTimer_ = std::make_unique<asio::steady_timer>(*contexts_.front());
+    heartbeatContext_ = std::make_unique<asio::io_context>(1);
+    heartbeatTimer_ = std::make_unique<asio::steady_timer>(*heartbeatContext_);
     ScheduleHeartbeat();
 }
 

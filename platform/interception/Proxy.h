@@ -103,7 +103,11 @@ class Proxy {
         int family;
     };
     std::vector<Heartbeat> heartbeats_;
+    // The redirect's heartbeat has a thread of its own: a worker busy with connections must
+    // never let the arming lapse.
+    std::unique_ptr<asio::io_context> heartbeatContext_;
     std::unique_ptr<asio::steady_timer> heartbeatTimer_;
+    std::thread heartbeatThread_;
 };
 
 }  // namespace gx::interception
