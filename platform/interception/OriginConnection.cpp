@@ -253,7 +253,11 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
         SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
     }
     consuming_ = true;
-    Consume(static_cast<const char*>(readBuffer_.data()), n);
+    {
+        // Everything this read produces for the client leaves in one write.
+        ClientSession::FlushHold hold(session_);
+        Consume(static_cast<const char*>(readBuffer_.data()), n);
+    }
     consuming_ = false;
     if (!closed_) {
         ReadMore();
