@@ -933,7 +933,7 @@ void ClientSession::AdvanceSlots() {
 }
 
 void ClientSession::FlushClient() {
-    if (closed_ || toClient_.writing || toClient_.pending.empty()) {
+    if (closed_ || toClient_.writing || toClient_.pending.empty() || flushHeld_ > 0) {
         return;
     }
     toClient_.inflight.swap(toClient_.pending);

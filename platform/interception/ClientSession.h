@@ -87,6 +87,23 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void OriginUpgraded(OriginConnection* origin);
     void TunnelEnded();
 
+    // While held, bytes delivered for the client gather instead of being written one piece at a
+    // time; the last release writes them together.
+    class FlushHold {
+      public:
+        explicit FlushHold(ClientSession& session) : session_(session) { ++session_.flushHeld_; }
+        ~FlushHold() {
+            if (--session_.flushHeld_ == 0) {
+                session_.FlushClient();
+            }
+        }
+        FlushHold(const FlushHold&) = delete;
+        FlushHold& operator=(const FlushHold&) = delete;
+
+      private:
+        ClientSession& session_;
+    };
+
   private:
     enum class Phase {
         FirstBytes,    // redirected connection: its first bytes decide HTTP or raw relay
@@ -188,6 +205,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
 
     std::deque<std::shared_ptr<ResponseSlot>> slots_;
     OutQueue toClient_;
+    int flushHeld_ = 0;
     bool closeAfterFlush_ = false;
     bool pausedForResponses_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;

@@ -7,6 +7,7 @@ namespace gx::interception {
 namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kIdleReadChunk = 16 * 1024;
 
 }  // namespace
 
@@ -224,24 +225,26 @@ void OriginConnection::ReadMore() {
             SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
         }
     }
-    // An idle connection only listens for its end (or for bytes nobody asked for): it needs
-    // no large buffer meanwhile.
+    // An idle connection only listens for its end (or for bytes nobody asked for), or for the
+    // response to a request sent meanwhile: a modest buffer does. A response or tunnel that
+    // fills it gets a large one.
     bool idle = reading_state_ == Reading::Idle && !forTunnel_;
-    if (idle) {
-        std::vector<char>().swap(in_);
-        readBuffer_ = asio::buffer(idleBuffer_);
-    } else {
-        in_.resize(kReadChunk);
-        readBuffer_ = asio::buffer(in_);
+    size_t wanted =
+        idle ? kIdleReadChunk : (lastReadFilled_ ? kReadChunk : std::max(inSize_, kIdleReadChunk));
+    if (wanted != inSize_) {
+        in_.reset(new char[wanted]);
+        inSize_ = wanted;
     }
     reading_ = true;
     socket_.async_read_some(
-        readBuffer_, [self = shared_from_this(), owner = session_.shared_from_this()](
-                         const asio::error_code& error, size_t n) { self->OnRead(error, n); });
+        asio::buffer(in_.get(), inSize_),
+        [self = shared_from_this(), owner = session_.shared_from_this()](
+            const asio::error_code& error, size_t n) { self->OnRead(error, n); });
 }
 
 void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
     reading_ = false;
+    lastReadFilled_ = !error && n == inSize_;
     if (closed_) {
         return;
     }
@@ -253,7 +256,11 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
         SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
     }
     consuming_ = true;
-    Consume(static_cast<const char*>(readBuffer_.data()), n);
+    {
+        // Everything this read produces for the client leaves in one write.
+        ClientSession::FlushHold hold(session_);
+        Consume(in_.get(), n);
+    }
     consuming_ = false;
     if (!closed_) {
         ReadMore();

@@ -76,9 +76,12 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     std::vector<asio::ip::tcp::endpoint> endpoints_;  // of the name, tried in turn
     size_t nextEndpoint_ = 0;
     OutQueue out_;
-    std::vector<char> in_;      // while a response or tunnel is read
-    char idleBuffer_[64] = {};  // while idle
-    asio::mutable_buffer readBuffer_;
+    // One buffer for every read: modest while the connection is idle (a small response still
+    // arrives whole in the read that was waiting for it), large while a long body or a tunnel
+    // fills it. Left uninitialised: only what a read filled is ever looked at.
+    std::unique_ptr<char[]> in_;
+    size_t inSize_ = 0;
+    bool lastReadFilled_ = false;
     Reading reading_state_ = Reading::Idle;
     std::shared_ptr<ResponseSlot> slot_;
     std::string method_;
