@@ -73,16 +73,8 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
             OpenHeartbeats();
         }
     } catch (const std::exception&) {
-        for (const Heartbeat& heartbeat : heartbeats_) {
-            ::close(heartbeat.fd);
-        }
-        heartbeats_.clear();
-        heartbeatTimer_.reset();
-        heartbeatContext_.reset();
-        listeners_.clear();
-        contexts_.clear();
-        listenEndpoints_.clear();
-        explicitPort_ = 0;
+        CloseHeartbeats();
+        ReleaseListeners();
         driver_.reset();
         return false;
     }
@@ -139,10 +131,7 @@ void Proxy::Stop() {
         heartbeatThread_.join();
     }
     Beat(false);
-    for (const Heartbeat& heartbeat : heartbeats_) {
-        ::close(heartbeat.fd);
-    }
-    heartbeats_.clear();
+    CloseHeartbeats();
     for (auto& context : contexts_) {
         context->stop();
     }
@@ -162,6 +151,17 @@ void Proxy::Stop() {
     }
     live.clear();
     // Destroying the contexts destroys every pending handler and with them the last sessions.
+    ReleaseListeners();
+}
+
+void Proxy::CloseHeartbeats() {
+    for (const Heartbeat& heartbeat : heartbeats_) {
+        ::close(heartbeat.fd);
+    }
+    heartbeats_.clear();
+}
+
+void Proxy::ReleaseListeners() {
     heartbeatTimer_.reset();
     heartbeatContext_.reset();
     listeners_.clear();

@@ -71,6 +71,9 @@ class Proxy {
     void RetryAccept(Listener& listener);
     void StartSession(asio::ip::tcp::socket socket, ListenerKind kind);
     void OpenHeartbeats();
+    void CloseHeartbeats();
+    // Releases the listeners, the workers' contexts and the heartbeat's, once no thread runs.
+    void ReleaseListeners();
     void Beat(bool arm);
     void ScheduleHeartbeat();
     void OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind kind);
