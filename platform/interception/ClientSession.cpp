@@ -336,27 +336,18 @@ void ClientSession::ProcessInput() {
                 StreamBody(available);
                 break;
             case Phase::FirstBytes:
-                if (available == 0) {
-                    ReadClient();
-                    return;
+            case Phase::Sniff: {
+                // Is it HTTP? Until the first bytes tell, read more.
+                const Phase undecided = phase_;
+                if (available > 0) {
+                    undecided == Phase::FirstBytes ? DecideFirstBytes() : DecideSniff();
                 }
-                DecideFirstBytes();
-                if (phase_ == Phase::FirstBytes) {
-                    ReadClient();
-                    return;
-                }
-                break;
-            case Phase::Sniff:
-                if (available == 0) {
-                    ReadClient();
-                    return;
-                }
-                DecideSniff();
-                if (phase_ == Phase::Sniff) {
+                if (phase_ == undecided) {
                     ReadClient();
                     return;
                 }
                 break;
+            }
             case Phase::Tunnel:
                 if (available > 0) {
                     if (bodyOrigin_->Backlogged()) {
