@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "console/GX_COM.h"
 #include "host/FmxUtils.h"
+#include "platform/program/GX_COM.h"
 
 namespace gx {
 

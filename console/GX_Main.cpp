@@ -1,5 +1,6 @@
 // The console window's behaviour: creation, protection state, toggles, timers, tray and pages.
 #include "console/GX_Main.h"
+#include "engine/PornFilter.h"
 
 #include <unistd.h>
 

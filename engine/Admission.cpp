@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "engine/ExemptTable.h"
 #include "engine/GX_Main.h"
-#include "engine/ProtocolFiltersAPI.h"
+#include "platform/text/AsciiText.h"
 
 namespace gx {
 namespace {
@@ -39,14 +40,6 @@ constexpr uint32_t kProcessNameBufferSize = 257;
 
 ExemptTable<ENDPOINT_ID, kExemptConnectionsMax> ExemptConnections;
 ExemptTable<uint32_t, kExemptProcessesMax> ExemptProcesses;
-
-// Only A to Z change; every other byte, Windows-1252 capitals included, stays as it is.
-void LowerCaseAscii(char* text) {
-    for (; *text; ++text) {
-        if (*text >= 'A' && *text <= 'Z')
-            *text = static_cast<char>(*text - 'A' + 'a');
-    }
-}
 
 void AttachFilters(ENDPOINT_ID id) {
     pfc_addFilter(id, FT_PROXY, FF_DEFAULT, 3, FT_NONE);
@@ -110,7 +103,7 @@ void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
     char name[kProcessNameBufferSize] = {};
     bool named = nf_getProcessNameA(info->processId, name, kProcessNameBufferSize) != 0;
     name[kProcessNameBufferSize - 1] = '\0';
-    LowerCaseAscii(name);
+    ascii::LowerInPlace(name);  // Windows-1252 capitals stay as they are
     if (named && IsExemptProcessName(name)) {
         AddExemptConnection(id);
         AddExemptProcess(info->processId);

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/NetFilter2API.h"
+#include "api/interception/NetFilter2API.h"
 
 namespace gx {
 

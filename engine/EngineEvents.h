@@ -4,7 +4,7 @@
 // layer (10 to 15). It lives as long as the process, so the layer may keep its address.
 #pragma once
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 
 namespace gx {
 

@@ -5,11 +5,11 @@
 
 #include "engine/BlockHandOff.h"
 #include "engine/BlockPage.h"
+#include "engine/PornFilter.h"
 #include "engine/TPFHeader.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ProductSite.h"
-#include "store/GX_ConfigReg.h"
 
 namespace gx {
 namespace {

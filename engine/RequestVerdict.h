@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "engine/TPFObject.h"
 
 namespace gx {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 
 namespace gx {
 

@@ -1,6 +1,6 @@
 #include "host/GX_WindowsDir.h"
 
-#include "console/GX_COM.h"
+#include "platform/program/GX_COM.h"
 
 namespace gx {
 

@@ -6,8 +6,8 @@
 
 #include <QEventLoop>
 
-#include "http/AsciiText.h"
 #include "http/IcsUrl.h"
+#include "platform/text/AsciiText.h"
 
 namespace gx {
 namespace {

@@ -1,6 +1,6 @@
 #include "http/IcsUrl.h"
 
-#include "http/AsciiText.h"
+#include "platform/text/AsciiText.h"
 
 #include <algorithm>
 

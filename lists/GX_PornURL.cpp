@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "console/GX_COM.h"
 #include "lists/ListFile.h"
 #include "lists/PatternMatcher.h"
+#include "platform/program/GX_COM.h"
 
 namespace gx {
 

@@ -9,8 +9,6 @@
 
 namespace gx {
 
-std::atomic<bool> PornFilterOn{false};
-
 bool ReadPornFilter() {
     TRegistry registry;
     if (!registry.OpenKey(kGardalixKey, true)) {

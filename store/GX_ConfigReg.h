@@ -7,11 +7,9 @@
 // Every function here opens its key for one operation and closes it again. A key that cannot be
 // opened (no hive, no right to write it) is skipped without a message. A value that cannot be
 // read or written raises gx::ERegistryException with the French message (Windows-1252) that the
-// console shows in its error box. All texts are Windows-1252. Main thread only, except
-// PornFilterOn.
+// console shows in its error box. All texts are Windows-1252. Main thread only.
 #pragma once
 
-#include <atomic>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -20,10 +18,6 @@
 #include "platform/registry/Registry.h"
 
 namespace gx {
-
-// The in-memory child-protection switch: written on the main thread (console creation, Apply,
-// Default), read by the engine's worker threads for every request.
-extern std::atomic<bool> PornFilterOn;
 
 inline constexpr const char* kGardalixKey = "SOFTWARE\\Brevane\\Gardalix";
 inline constexpr const char* kLogsKey = "SOFTWARE\\Brevane\\Gardalix\\Logs";

@@ -18,12 +18,12 @@
 #include "bench/engine/EngineBenchOrigin.h"
 #include "bench/proxy/WrkRunner.h"
 #include "engine/GX_Main.h"
+#include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
 #include "platform/interception/Interception.h"
-#include "store/GX_ConfigReg.h"
 
 namespace gx::bench {
 namespace {

@@ -9,10 +9,10 @@
 #include <functional>
 #include <string>
 
+#include "api/interception/NetFilter2API.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "bench/proxy/BenchOrigin.h"
 #include "bench/proxy/WrkRunner.h"
-#include "engine/NetFilter2API.h"
-#include "engine/ProtocolFiltersAPI.h"
 #include "platform/interception/Interception.h"
 
 namespace gx::bench {

@@ -5,8 +5,8 @@
 
 #include "platform/interception/HttpText.h"
 #include "platform/interception/OriginConnection.h"
-#include "platform/interception/ProtocolObjects.h"
 #include "platform/interception/Proxy.h"
+#include "platform/interception/SessionLimits.h"
 
 namespace gx::interception {
 namespace {
@@ -32,13 +32,6 @@ constexpr size_t kReadChunk = 64 * 1024;
 // An idle keep-alive connection holds this much; the buffer grows for long heads and busy
 // transfers (up to the head limit plus some, at least kReadChunk).
 constexpr size_t kInitialReadBuffer = 16 * 1024;
-constexpr size_t kMaxOriginsPerClient = 32;
-constexpr size_t kMaxOwedResponses = 64;  // pipelined requests read ahead of their responses
-constexpr char kConnectEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
-
-void FillSockaddr(const asio::ip::tcp::endpoint& endpoint, uint8_t* out, size_t size) {
-    std::memcpy(out, endpoint.data(), std::min<size_t>(endpoint.size(), size));
-}
 
 void FillAddressBytes(const asio::ip::address& address, uint8_t* out) {
     if (address.is_v4()) {
@@ -56,70 +49,10 @@ sockaddr_storage ToStorage(const asio::ip::tcp::endpoint& endpoint) {
     return storage;
 }
 
-// Do the first bytes of a connection start like an HTTP request line: a method, a space and
-// a request target ("/...", "*", "http://...", or host:port after CONNECT)? Other protocols
-// with a word and a space up front (an SSH banner, for one) are not taken for HTTP. Empty lines
-// before the request line and a run of blanks before the target are what servers accept too:
-// the bytes are taken for HTTP (and judged, or refused) rather than relayed unjudged. nullopt:
-// too few bytes to tell.
-std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
-    constexpr size_t kLongestMethod = 24;
-    size_t start = 0;
-    while (start < n && (data[start] == '\r' || data[start] == '\n')) {
-        ++start;
-    }
-    if (start == n) {
-        return std::nullopt;
-    }
-    data += start;
-    n -= start;
-    // Servers may split the request line on any blank, not only on a space.
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-    size_t space = 0;
-    while (space < n && space <= kLongestMethod && !isBlank(data[space])) {
-        if (!IsTokenChar(data[space])) {
-            return false;
-        }
-        ++space;
-    }
-    if (space >= n) {
-        return n > kLongestMethod ? std::optional<bool>(false) : std::nullopt;
-    }
-    if (space == 0 || space > kLongestMethod) {
-        return false;
-    }
-    std::string_view method(data, space);
-    size_t targetStart = space;
-    while (targetStart < n && isBlank(data[targetStart])) {
-        ++targetStart;
-    }
-    std::string_view target(data + targetStart, n - targetStart);
-    if (target.empty()) {
-        return std::nullopt;
-    }
-    if (method == "CONNECT" || target.front() == '/' || target.front() == '*') {
-        return true;
-    }
-    constexpr std::string_view kScheme = "http";
-    size_t compared = std::min(target.size(), kScheme.size());
-    if (!StartsWithNoCase(target.substr(0, compared), kScheme.substr(0, compared))) {
-        return false;
-    }
-    return target.size() >= kScheme.size() ? std::optional<bool>(true) : std::nullopt;
-}
-
 // "host" or "host:port" as a Host field names a server; IPv6 addresses in brackets.
 std::string AuthorityOf(const std::string& host, uint16_t port) {
     std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
     return port == 80 ? authority : authority + ":" + std::to_string(port);
-}
-
-std::string OriginKey(const std::string& host, uint16_t port) {
-    std::string key;
-    for (char c : host) {
-        key += LowerAscii(c);
-    }
-    return key + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -127,13 +60,13 @@ std::string OriginKey(const std::string& host, uint16_t port) {
 ClientSession::ClientSession(Proxy& proxy, asio::ip::tcp::socket socket,
                              std::optional<FixedOrigin> fixed, bool transparent)
     : proxy_(proxy),
-      client_(std::move(socket)),
-      executor_(client_.get_executor()),
+      program_(proxy.Program()),
+      client_(std::make_unique<PlainTransport>(std::move(socket))),
+      executor_(client_->Socket().get_executor()),
       fixed_(std::move(fixed)),
       transparent_(transparent),
-      events_(proxy.Events()),
       in_(kInitialReadBuffer),
-      timer_(executor_) {}
+      deadline_(executor_, [this] { OnTimeout(); }) {}
 
 ClientSession::~ClientSession() = default;
 
@@ -142,16 +75,29 @@ void ClientSession::Abort() {
     Close();
 }
 
+std::optional<std::pair<asio::ip::tcp::endpoint, asio::ip::tcp::endpoint>> ClientSession::Endpoints(
+    asio::ip::tcp::socket& socket) {
+    asio::error_code peerError;
+    asio::error_code localError;
+    auto peer = socket.remote_endpoint(peerError);
+    auto local = socket.local_endpoint(localError);
+    if (peerError || localError) {
+        return std::nullopt;
+    }
+    return std::pair{peer, local};
+}
+
 void ClientSession::Start() {
     id_ = proxy_.Register(shared_from_this());
-    asio::error_code error;
-    auto peer = client_.remote_endpoint(error);
-    auto local = client_.local_endpoint(error);
-    if (error) {
+    deadline_.SetOwner(weak_from_this());
+    auto endpoints = Endpoints(client_->Socket());
+    if (!endpoints) {
         Close();
         return;
     }
-    client_.set_option(asio::ip::tcp::no_delay(true), error);
+    auto [peer, local] = *endpoints;
+    asio::error_code error;
+    client_->Socket().set_option(asio::ip::tcp::no_delay(true), error);
 
     ConnectionFacts facts;
     facts.family = peer.address().is_v4() ? uint16_t{NF_AF_INET} : uint16_t{AF_INET6};
@@ -174,19 +120,13 @@ void ClientSession::Start() {
     facts.processId = owner_.pid;
     std::optional<uint32_t> flag = proxy_.Rules().Decide(facts);
     filtered_ = flag && (*flag & NF_FILTER) != 0;
-    if (filtered_ && events_.tcpConnected) {
-        NF_TCP_CONN_INFO info{};
-        info.filteringFlag = *flag;
-        info.processId = facts.processId;
-        info.direction = NF_D_OUT;
-        info.ip_family = facts.family;
-        FillSockaddr(peer, info.localAddress, sizeof info.localAddress);
+    if (filtered_) {
+        ConnectionAnnouncement connection{*flag, facts.processId, peer, std::nullopt};
         if (facts.remoteKnown) {
-            FillSockaddr(remote, info.remoteAddress, sizeof info.remoteAddress);
+            connection.server = remote;
         }
-        announced_ = true;
         CallbackScope scope(this);
-        events_.tcpConnected(id_, &info);
+        announced_ = program_.Connected(id_, connection);
     }
     DrainInbox();
     if (transparent_) {
@@ -212,12 +152,7 @@ void ClientSession::PostFromProgram(PF_ObjectType type, std::string wire) {
         std::lock_guard lock(inboxMutex_);
         inbox_.push_back({type, std::move(wire), false});
     }
-    if (tCallbackSession != this) {
-        asio::post(executor_, [self = shared_from_this()] {
-            self->DrainInbox();
-            self->ProcessInput();
-        });
-    }
+    PostInboxDrain();
 }
 
 void ClientSession::PostRawToClient(std::string bytes) {
@@ -225,21 +160,18 @@ void ClientSession::PostRawToClient(std::string bytes) {
         std::lock_guard lock(inboxMutex_);
         inbox_.push_back({OT_NULL, std::move(bytes), true});
     }
+    PostInboxDrain();
+}
+
+// Posts made inside one of this session's callbacks are taken up when it returns; others wake
+// the session's thread.
+void ClientSession::PostInboxDrain() {
     if (tCallbackSession != this) {
         asio::post(executor_, [self = shared_from_this()] {
             self->DrainInbox();
             self->ProcessInput();
         });
     }
-}
-
-bool ClientSession::PostRawToOrigin(std::string bytes) {
-    asio::post(executor_, [self = shared_from_this(), bytes = std::move(bytes)] {
-        if (self->phase_ == Phase::Tunnel && self->bodyOrigin_) {
-            self->bodyOrigin_->SendBytes(bytes.data(), bytes.size());
-        }
-    });
-    return true;
 }
 
 void ClientSession::SetSuspended(bool suspended) {
@@ -271,10 +203,10 @@ void ClientSession::ReadClient() {
     }
     reading_ = true;
     UpdateDeadline();
-    client_.async_read_some(asio::buffer(in_.data() + inEnd_, in_.size() - inEnd_),
-                            [self = shared_from_this()](const asio::error_code& error, size_t n) {
-                                self->OnClientRead(error, n);
-                            });
+    client_->ReadSome(asio::buffer(in_.data() + inEnd_, in_.size() - inEnd_),
+                      [self = shared_from_this()](const asio::error_code& error, size_t n) {
+                          self->OnClientRead(error, n);
+                      });
 }
 
 void ClientSession::OnClientRead(const asio::error_code& error, size_t n) {
@@ -312,8 +244,8 @@ void ClientSession::ProcessInput() {
         size_t available = inEnd_ - inStart_;
         switch (phase_) {
             case Phase::Head:
-                if (slots_.size() >= kMaxOwedResponses) {
-                    pausedForResponses_ = true;  // resumed by AdvanceSlots
+                if (responses_.Owed() >= kMaxOwedResponses) {
+                    pausedForResponses_ = true;  // resumed by ResumeAfterResponses
                     return;
                 }
                 if (!TakeHead()) {
@@ -448,28 +380,23 @@ void ClientSession::HandleRequest(RequestHead head) {
 void ClientSession::JudgeAndRoute() {
     RequestHead& head = current_.head;
     std::string wire = head.line + "\r\n" + head.fields;
-    bool judged = filtered_ && httpFilter_ && (events_.dataPartAvailable || events_.dataAvailable);
-    if (!judged) {
+    if (!filtered_ || !httpFilter_ || !program_.JudgesRequests()) {
         Forward(std::move(wire), true);
         return;
     }
-    PF_DATA_PART_CHECK_RESULT result = DPCR_FILTER;
-    if (events_.dataPartAvailable) {
-        judging_ = current_.slot;
-        PFObject* object = NewRequestObject(head.line + "\r\n", head.fields, {});
-        {
-            CallbackScope scope(this);
-            // The program owns the object from here and frees it.
-            result = events_.dataPartAvailable(id_, object);
-        }
-        DrainInbox();
-        judging_ = nullptr;
-        if (closed_) {
-            return;
-        }
+    judging_ = current_.slot;
+    HeadVerdict verdict;
+    {
+        CallbackScope scope(this);
+        verdict = program_.JudgeHead(id_, head);
+    }
+    DrainInbox();
+    judging_ = nullptr;
+    if (closed_) {
+        return;
     }
     ResponseSlot* slot = current_.slot.get();
-    if (slot->answered || result == DPCR_BLOCK) {
+    if (slot->answered || verdict == HeadVerdict::Blocked) {
         if (!slot->answered) {
             // Blocked without an answer: end the connection rather than leave the client waiting.
             FinishSlot(slot, true);
@@ -478,7 +405,7 @@ void ClientSession::JudgeAndRoute() {
         phase_ = Phase::BodyDiscard;
         return;
     }
-    if (result == DPCR_BYPASS || !events_.dataAvailable) {
+    if (verdict == HeadVerdict::Pass) {
         Forward(std::move(wire), true);
         return;
     }
@@ -488,26 +415,6 @@ void ClientSession::JudgeAndRoute() {
     if (body_.Done()) {
         DeliverWholeRequest();
     }
-}
-
-std::shared_ptr<OriginConnection> ClientSession::OriginFor(const std::string& host, uint16_t port) {
-    std::string key = OriginKey(host, port);
-    auto found = origins_.find(key);
-    if (found != origins_.end() && !found->second->Closed()) {
-        return found->second;
-    }
-    if (origins_.size() >= kMaxOriginsPerClient) {
-        for (auto it = origins_.begin(); it != origins_.end(); ++it) {
-            if (!it->second->Busy()) {
-                it->second->Close();
-                origins_.erase(it);
-                break;
-            }
-        }
-    }
-    auto origin = std::make_shared<OriginConnection>(*this, host, port);
-    origins_[key] = origin;
-    return origin;
 }
 
 void ClientSession::Forward(std::string bytes, bool streamBody) {
@@ -578,13 +485,11 @@ void ClientSession::StreamBody(size_t available) {
 void ClientSession::DeliverWholeRequest() {
     phase_ = Phase::AwaitProgram;
     judging_ = current_.slot;
-    PFObject* object =
-        NewRequestObject(current_.head.line + "\r\n", current_.head.fields, collected_);
-    collected_.clear();
-    collected_.shrink_to_fit();
+    std::string body = std::move(collected_);
+    collected_ = std::string();
     {
         CallbackScope scope(this);
-        events_.dataAvailable(id_, object);
+        program_.HandWhole(id_, current_.head, body);
     }
     DrainInbox();
     UpdateDeadline();
@@ -652,337 +557,6 @@ void ClientSession::AnswerSlot(ResponseSlot* slot, const std::string& wire) {
     FinishSlot(slot, closeAfter);
 }
 
-// ---- CONNECT ----
-
-void ClientSession::StartConnect(RequestHead head) {
-    asio::error_code error;
-    auto address = asio::ip::make_address(head.host, error);
-    if (!error && proxy_.IsOwnListener({address, head.port})) {
-        Refuse(508);
-        return;
-    }
-    current_ = Request{};
-    current_.head = std::move(head);
-    current_.originHost = current_.head.host;
-    current_.originPort = current_.head.port;
-    current_.slot = NewSlot(false);
-    auto origin = OriginFor(current_.originHost, current_.originPort);
-    current_.slot->origin = origin;
-    bodyOrigin_ = origin;
-    phase_ = Phase::AwaitConnect;
-    origin->ConnectForTunnel(current_.slot);
-}
-
-void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
-    if (phase_ != Phase::AwaitConnect || bodyOrigin_.get() != origin) {
-        return;
-    }
-    if (rawRelay_) {
-        phase_ = Phase::Tunnel;
-        bodyOrigin_->StartTunnel(current_.slot);
-        ProcessInput();
-        return;
-    }
-    if (transparent_) {
-        phase_ = Phase::Sniff;  // nothing to answer: the client believes it talks to the server
-        ProcessInput();
-        return;
-    }
-    Deliver(current_.slot.get(), kConnectEstablished, sizeof kConnectEstablished - 1);
-    phase_ = Phase::Sniff;
-    headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
-    ProcessInput();
-}
-
-// Plain HTTP inside a tunnel is filtered like any other: a CONNECT must not be a way around
-// the filter. Anything else (TLS above all) is relayed.
-void ClientSession::DecideSniff() {
-    const char* data = in_.data() + inStart_;
-    size_t available = inEnd_ - inStart_;
-    std::optional<bool> http = LooksLikeHttp(data, available);
-    if (!http) {
-        return;
-    }
-    constexpr std::string_view kConnect = "CONNECT ";
-    bool connect =
-        available >= kConnect.size() && std::string_view(data, kConnect.size()) == kConnect;
-    if (*http && !(transparent_ && connect)) {
-        fixed_ = FixedOrigin{current_.originHost, current_.originPort};
-        bodyOrigin_->ServeRequests();
-        bodyOrigin_.reset();
-        FinishSlot(current_.slot.get(), false);
-        phase_ = Phase::Head;
-    } else {
-        phase_ = Phase::Tunnel;
-        bodyOrigin_->StartTunnel(current_.slot);
-    }
-}
-
-// A redirected connection that starts like an HTTP request goes to the filter; anything else
-// (TLS above all, or a CONNECT meant for a proxy further on) is relayed to its destination.
-void ClientSession::DecideFirstBytes() {
-    const char* data = in_.data() + inStart_;
-    size_t available = inEnd_ - inStart_;
-    std::optional<bool> http = LooksLikeHttp(data, available);
-    if (!http) {
-        return;
-    }
-    constexpr std::string_view kConnect = "CONNECT ";
-    bool connect =
-        available >= kConnect.size() && std::string_view(data, kConnect.size()) == kConnect;
-    if (*http && !connect) {
-        phase_ = Phase::Head;
-    } else {
-        StartRawRelay();
-    }
-}
-
-void ClientSession::StartRawRelay() {
-    rawRelay_ = true;
-    current_ = Request{};
-    current_.originHost = fixed_->host;
-    current_.originPort = fixed_->port;
-    current_.slot = NewSlot(false);
-    auto origin = OriginFor(current_.originHost, current_.originPort);
-    current_.slot->origin = origin;
-    bodyOrigin_ = origin;
-    phase_ = Phase::AwaitConnect;
-    origin->ConnectForTunnel(current_.slot);
-}
-
-void ClientSession::ConnectAndSniff() {
-    current_ = Request{};
-    current_.originHost = fixed_->host;
-    current_.originPort = fixed_->port;
-    current_.slot = NewSlot(false);
-    auto origin = OriginFor(current_.originHost, current_.originPort);
-    current_.slot->origin = origin;
-    bodyOrigin_ = origin;
-    phase_ = Phase::AwaitConnect;
-    headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
-    origin->ConnectForTunnel(current_.slot);
-}
-
-void ClientSession::OriginSpokeFirst(OriginConnection* origin) {
-    // A server that speaks first (mail, FTP...) through the tunnel: relay both ways.
-    if (phase_ == Phase::Sniff && bodyOrigin_.get() == origin) {
-        phase_ = Phase::Tunnel;
-        bodyOrigin_->StartTunnel(current_.slot);
-        ProcessInput();
-    }
-}
-
-void ClientSession::OriginUpgraded(OriginConnection* origin) {
-    if (phase_ != Phase::AwaitUpgrade) {
-        Close();
-        return;
-    }
-    for (auto& entry : origins_) {
-        if (entry.second.get() == origin) {
-            bodyOrigin_ = entry.second;
-        }
-    }
-    phase_ = Phase::Tunnel;
-    ProcessInput();
-}
-
-void ClientSession::TunnelEnded() {
-    phase_ = Phase::Closing;
-    closeAfterFlush_ = true;
-    MaybeClose();
-}
-
-// ---- origins report back ----
-
-void ClientSession::OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) {
-    bool relayed =
-        phase_ == Phase::AwaitConnect || phase_ == Phase::Sniff || phase_ == Phase::Tunnel;
-    if (rawRelay_ || (transparent_ && relayed)) {
-        Close();  // the client expects no HTTP answer from us on a relayed connection
-        return;
-    }
-    if (slot && !slot->complete) {
-        if (!slot->started) {
-            std::string answer = ErrorResponse(status);
-            Deliver(slot, answer.data(), answer.size());
-        }
-        FinishSlot(slot, true);
-    }
-    bool carriesClientBytes = bodyOrigin_.get() == origin;
-    OriginClosed(origin);
-    if (carriesClientBytes) {
-        bodyOrigin_.reset();
-        phase_ = Phase::Closing;  // the rest of this request, or the tunnel, has nowhere to go
-    }
-    MaybeClose();
-}
-
-void ClientSession::OriginIdle(OriginConnection* origin) {
-    if (phase_ == Phase::AwaitOrigin && parkedOrigin_.get() == origin) {
-        auto bytes = std::move(parked_);
-        parkedOrigin_.reset();
-        phase_ = Phase::Head;
-        Forward(std::move(bytes), parkedStreamBody_);
-        ProcessInput();
-    } else if (phase_ == Phase::AwaitUpgrade && current_.slot &&
-               current_.slot->origin.lock().get() == origin) {
-        phase_ = current_.head.closeAfter ? Phase::Closing : Phase::Head;  // upgrade declined
-        ProcessInput();
-    }
-}
-
-void ClientSession::OriginClosed(OriginConnection* origin) {
-    for (auto it = origins_.begin(); it != origins_.end(); ++it) {
-        if (it->second.get() == origin) {
-            origins_.erase(it);
-            break;
-        }
-    }
-    if (phase_ == Phase::AwaitUpgrade && current_.slot &&
-        current_.slot->origin.lock().get() == origin) {
-        phase_ = current_.head.closeAfter ? Phase::Closing : Phase::Head;  // upgrade declined
-        ProcessInput();
-        return;
-    }
-    if (phase_ == Phase::AwaitOrigin && parkedOrigin_.get() == origin) {
-        auto bytes = std::move(parked_);
-        parkedOrigin_.reset();
-        phase_ = Phase::Head;
-        Forward(std::move(bytes), parkedStreamBody_);
-        ProcessInput();
-    }
-}
-
-void ClientSession::OriginDrained(OriginConnection* origin) {
-    if ((phase_ == Phase::BodyToOrigin || phase_ == Phase::Tunnel) && bodyOrigin_.get() == origin) {
-        ProcessInput();
-    }
-}
-
-// ---- responses to the client, in order ----
-
-std::shared_ptr<ResponseSlot> ClientSession::NewSlot(bool closeAfter) {
-    auto slot = std::make_shared<ResponseSlot>();
-    slot->closeAfter = closeAfter;
-    slots_.push_back(slot);
-    return slot;
-}
-
-void ClientSession::Deliver(ResponseSlot* slot, const char* data, size_t n) {
-    if (closed_ || n == 0) {
-        return;
-    }
-    slot->started = true;
-    if (!slots_.empty() && slots_.front().get() == slot) {
-        toClient_.Append(data, n);
-        FlushClient();
-    } else {
-        slot->held.insert(slot->held.end(), data, data + n);
-    }
-}
-
-bool ClientSession::CanTakeMore(const ResponseSlot* slot) const {
-    size_t limit = proxy_.GetLimits().maxBuffered;
-    if (!slots_.empty() && slots_.front().get() == slot) {
-        return toClient_.Size() < limit;
-    }
-    return slot->held.size() < limit;
-}
-
-void ClientSession::FinishSlot(ResponseSlot* slot, bool closeAfter) {
-    slot->complete = true;
-    slot->closeAfter = slot->closeAfter || closeAfter;
-    AdvanceSlots();
-}
-
-void ClientSession::AdvanceSlots() {
-    while (!slots_.empty() && slots_.front()->complete && !closeAfterFlush_) {
-        bool close = slots_.front()->closeAfter;
-        slots_.pop_front();
-        if (close) {
-            // Nothing after this response reaches the client; what is still open is abandoned.
-            closeAfterFlush_ = true;
-            phase_ = Phase::Closing;
-            slots_.clear();
-            break;
-        }
-        if (!slots_.empty()) {
-            ResponseSlot& next = *slots_.front();
-            toClient_.Append(next.held.data(), next.held.size());
-            std::vector<char>().swap(next.held);
-            if (auto origin = next.origin.lock()) {
-                origin->ResumeReading();
-            }
-        }
-    }
-    FlushClient();
-    MaybeClose();
-    if (pausedForResponses_ && slots_.size() < kMaxOwedResponses && !closed_) {
-        pausedForResponses_ = false;
-        asio::post(executor_, [self = shared_from_this()] { self->ProcessInput(); });
-    }
-}
-
-void ClientSession::FlushClient() {
-    if (closed_ || toClient_.writing || toClient_.pending.empty() || flushHeld_ > 0) {
-        return;
-    }
-    toClient_.inflight.swap(toClient_.pending);
-    toClient_.pending.clear();
-    toClient_.writing = true;
-    asio::async_write(client_, asio::buffer(toClient_.inflight),
-                      [self = shared_from_this()](const asio::error_code& error, size_t) {
-                          self->toClient_.writing = false;
-                          self->toClient_.inflight.clear();
-                          if (self->closed_) {
-                              return;
-                          }
-                          if (error) {
-                              self->Close();
-                              return;
-                          }
-                          self->FlushClient();
-                          if (!self->slots_.empty()) {
-                              if (auto origin = self->slots_.front()->origin.lock()) {
-                                  origin->ResumeReading();
-                              }
-                          }
-                          self->UpdateDeadline();
-                          self->MaybeClose();
-                      });
-}
-
-void ClientSession::Refuse(int status) {
-    auto slot = NewSlot(true);
-    std::string answer = ErrorResponse(status);
-    phase_ = Phase::Closing;
-    Deliver(slot.get(), answer.data(), answer.size());
-    FinishSlot(slot.get(), true);
-    UpdateDeadline();
-}
-
-// The request being read cannot go on: its own slot carries the refusal, unless a response
-// to it has begun already, and its origin connection is given up.
-void ClientSession::RefuseCurrent(int status) {
-    ResponseSlot* slot = current_.slot.get();
-    if (!slot || slot->complete) {
-        Refuse(status);
-        return;
-    }
-    phase_ = Phase::Closing;
-    if (auto origin = slot->origin.lock()) {
-        origin->Close();
-        OriginClosed(origin.get());
-    }
-    bodyOrigin_.reset();
-    if (!slot->started) {
-        std::string answer = ErrorResponse(status);
-        Deliver(slot, answer.data(), answer.size());
-    }
-    FinishSlot(slot, true);
-    UpdateDeadline();
-}
-
 void ClientSession::ReleaseOwner() {
     proxy_.Processes().ConnectionEnded(owner_);
     owner_ = SocketOwner{};
@@ -992,8 +566,8 @@ void ClientSession::MaybeClose() {
     if (closed_ || !toClient_.Empty()) {
         return;
     }
-    bool nothingOwed = slots_.empty();
-    if (closeAfterFlush_ || (phase_ == Phase::Closing && nothingOwed) ||
+    bool nothingOwed = responses_.Empty();
+    if (responses_.Ended() || (phase_ == Phase::Closing && nothingOwed) ||
         (clientEof_ && nothingOwed && phase_ != Phase::Tunnel)) {
         Close();
     }
@@ -1004,10 +578,11 @@ void ClientSession::Close() {
         return;
     }
     closed_ = true;
+    tunnelOpen_ = false;
     asio::error_code ignored;
-    client_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
-    client_.close(ignored);
-    timer_.cancel();
+    client_->Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    client_->Close();
+    deadline_.Cancel();
     auto origins = std::move(origins_);
     for (auto& entry : origins) {
         entry.second->Close();
@@ -1017,13 +592,11 @@ void ClientSession::Close() {
         bodyOrigin_.reset();
     }
     parkedOrigin_.reset();
-    slots_.clear();
+    responses_.Clear();
     ReleaseOwner();
     proxy_.Unregister(id_);
-    if (announced_ && events_.tcpClosed) {
-        NF_TCP_CONN_INFO info{};
-        info.direction = NF_D_OUT;
-        events_.tcpClosed(id_, &info);
+    if (announced_) {
+        program_.Closed(id_);
     }
 }
 
@@ -1035,63 +608,35 @@ void ClientSession::UpdateDeadline() {
     switch (phase_) {
         case Phase::Head:
             if (headStarted_ || inEnd_ > inStart_) {
-                SetDeadline(headStarted_ ? headDeadline_ : now + limits.headerTimeout);
-            } else if (slots_.empty() || !toClient_.Empty()) {
-                SetDeadline(now + limits.idleTimeout);  // idle, or a client that stopped reading
+                deadline_.Set(headStarted_ ? headDeadline_ : now + limits.headerTimeout);
+            } else if (responses_.Empty() || !toClient_.Empty()) {
+                deadline_.Set(now + limits.idleTimeout);  // idle, or a client that stopped reading
             } else {
-                SetDeadline(Clock::time_point::max());  // the origins time their responses
+                deadline_.Set(Clock::time_point::max());  // the origins time their responses
             }
             break;
         case Phase::BodyToOrigin:
         case Phase::BodyDiscard:
         case Phase::BodyCollect:
         case Phase::Closing:
-            SetDeadline(now + limits.idleTimeout);
+            deadline_.Set(now + limits.idleTimeout);
             break;
         case Phase::Sniff:
-            SetDeadline(headDeadline_);
+            deadline_.Set(headDeadline_);
             break;
         case Phase::FirstBytes:
-            SetDeadline(firstBytesDeadline_);
+            deadline_.Set(firstBytesDeadline_);
             break;
         case Phase::Tunnel:
-            SetDeadline(now + limits.tunnelIdleTimeout);
+            deadline_.Set(now + limits.tunnelIdleTimeout);
             break;
         case Phase::AwaitProgram:
-            SetDeadline(now + limits.responseTimeout);  // a program that never posts
+            deadline_.Set(now + limits.responseTimeout);  // a program that never posts
             break;
         default:
-            SetDeadline(Clock::time_point::max());
+            deadline_.Set(Clock::time_point::max());
             break;
     }
-}
-
-void ClientSession::SetDeadline(Clock::time_point when) {
-    deadline_ = when;
-    if (when != Clock::time_point::max() && (!timerArmed_ || when < timerAt_)) {
-        ArmTimer(when);
-    }
-}
-
-void ClientSession::ArmTimer(Clock::time_point when) {
-    timerAt_ = when;
-    timerArmed_ = true;
-    uint64_t generation = ++timerGeneration_;
-    timer_.expires_at(when);
-    timer_.async_wait([self = shared_from_this(), generation](const asio::error_code&) {
-        if (generation != self->timerGeneration_ || self->closed_) {
-            return;
-        }
-        self->timerArmed_ = false;
-        if (self->deadline_ == Clock::time_point::max()) {
-            return;
-        }
-        if (Clock::now() >= self->deadline_) {
-            self->OnTimeout();
-        } else {
-            self->ArmTimer(self->deadline_);
-        }
-    });
 }
 
 void ClientSession::OnTimeout() {

@@ -8,12 +8,18 @@
 //
 // All of a session's work, its origins' included, runs on its worker thread: no locks inside,
 // except for the inbox through which the program posts objects from any thread.
+//
+// The session's code is split by concern: ClientSession.cpp reads the client and carries its
+// requests through the program's verdict; SessionTunnel.cpp opens CONNECT tunnels, sniffs the
+// first bytes of a tunnel or a redirected connection and relays raw bytes; SessionResponses.cpp
+// writes the responses in order and hears from the origins. The program is reached through a
+// ProgramBridge, the responses are ordered by a ResponseQueue, and the client's bytes travel
+// through a Transport.
 #pragma once
 
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,28 +27,20 @@
 #include <string>
 #include <vector>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "platform/interception/BodyScanner.h"
+#include "platform/interception/Deadline.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
 #include "platform/interception/ProcessFinder.h"
+#include "platform/interception/ProgramBridge.h"
+#include "platform/interception/ResponseQueue.h"
+#include "platform/interception/Transport.h"
 
 namespace gx::interception {
 
 class OriginConnection;
 class Proxy;
-
-using Clock = std::chrono::steady_clock;
-
-// The response owed to one request, in the order of the requests.
-struct ResponseSlot {
-    std::vector<char> held;  // produced before the slot reached the head of the queue
-    bool complete = false;
-    bool closeAfter = false;  // the client connection ends once this response is written
-    bool started = false;     // bytes of a response were produced
-    bool answered = false;    // the program posted the response itself
-    std::weak_ptr<OriginConnection> origin;
-};
 
 // Where requests go when the connection does not name an origin per request: the original
 // destination of a transparent connection, or the target of a CONNECT tunnel.
@@ -51,7 +49,7 @@ struct FixedOrigin {
     uint16_t port = 0;
 };
 
-class ClientSession : public std::enable_shared_from_this<ClientSession> {
+class ClientSession : public std::enable_shared_from_this<ClientSession>, private ByteSink {
   public:
     // transparent: a connection redirected by the driver, fixed = its original destination.
     ClientSession(Proxy& proxy, asio::ip::tcp::socket socket, std::optional<FixedOrigin> fixed,
@@ -61,6 +59,10 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     // Runs on the session's thread: finds the owner process, reads the rules, announces the
     // connection to the program and starts reading.
     void Start();
+    // The client's two addresses (its own, the one it reached); nullopt when either cannot be
+    // read (the connection is gone already).
+    static std::optional<std::pair<asio::ip::tcp::endpoint, asio::ip::tcp::endpoint>> Endpoints(
+        asio::ip::tcp::socket& socket);
     ENDPOINT_ID Id() const { return id_; }
     const asio::any_io_executor& Executor() { return executor_; }
     Proxy& Owner() { return proxy_; }
@@ -69,6 +71,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void AttachFilter(PF_FilterType type, uint32_t flags);
     void PostFromProgram(PF_ObjectType type, std::string wire);
     void PostRawToClient(std::string bytes);
+    // False when no tunnel is open: raw bytes have nowhere to go on a connection carrying HTTP.
     bool PostRawToOrigin(std::string bytes);
     void SetSuspended(bool suspended);
     // Closes everything without telling the program (the proxy is stopping; no worker runs).
@@ -135,6 +138,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
 
     void ReadClient();
     void OnClientRead(const asio::error_code& error, size_t n);
+    void PostInboxDrain();
     void ProcessInput();
     bool TakeHead();
     void HandleRequest(RequestHead head);
@@ -143,6 +147,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void AfterRequest();
     void DeliverWholeRequest();
     void StartConnect(RequestHead head);
+    void OpenTunnelOrigin(const std::string& host, uint16_t port);
+    void EnterTunnel();
     void DecideSniff();
     void DecideFirstBytes();
     void StartRawRelay();
@@ -152,9 +158,13 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     void RefuseCurrent(int status);
     void DrainInbox();
     void AnswerSlot(ResponseSlot* slot, const std::string& wire);
-    std::shared_ptr<ResponseSlot> NewSlot(bool closeAfter);
+    std::shared_ptr<ResponseSlot> NewSlot(bool closeAfter) { return responses_.Open(closeAfter); }
     std::shared_ptr<OriginConnection> OriginFor(const std::string& host, uint16_t port);
-    void AdvanceSlots();
+    void ResumeAfterResponses();
+    void ParkedOriginFreed();
+    // ByteSink: the head response's bytes for the client.
+    void Write(const char* data, size_t n) override;
+    size_t Backlog() const override { return toClient_.Size(); }
     void FlushClient();
     void MaybeClose();
     void ReleaseOwner();
@@ -162,12 +172,11 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     bool ResumeInput();
 
     void UpdateDeadline();
-    void SetDeadline(Clock::time_point when);
-    void ArmTimer(Clock::time_point when);
     void OnTimeout();
 
     Proxy& proxy_;
-    asio::ip::tcp::socket client_;
+    ProgramBridge& program_;
+    std::unique_ptr<Transport> client_;
     asio::any_io_executor executor_;
     std::optional<FixedOrigin> fixed_;
     ENDPOINT_ID id_ = 0;
@@ -179,7 +188,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     bool filtered_ = false;
     std::atomic<bool> httpFilter_{false};
     std::atomic<bool> suspended_{false};
-    PFEvents events_{};
+    std::atomic<bool> tunnelOpen_{false};  // raw bytes from the program may go to the origin
 
     std::vector<char> in_;
     size_t inStart_ = 0;
@@ -203,21 +212,16 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
     std::shared_ptr<OriginConnection> parkedOrigin_;
     std::shared_ptr<ResponseSlot> judging_;  // the request the program is deciding on
 
-    std::deque<std::shared_ptr<ResponseSlot>> slots_;
+    ResponseQueue responses_{*this};
     OutQueue toClient_;
     int flushHeld_ = 0;
-    bool closeAfterFlush_ = false;
     bool pausedForResponses_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;
 
     std::mutex inboxMutex_;
     std::vector<Posted> inbox_;
 
-    asio::steady_timer timer_;
-    Clock::time_point deadline_ = Clock::time_point::max();
-    Clock::time_point timerAt_{};
-    bool timerArmed_ = false;
-    uint64_t timerGeneration_ = 0;
+    Deadline deadline_;
 };
 
 }  // namespace gx::interception

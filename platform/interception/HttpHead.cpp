@@ -1,5 +1,7 @@
 #include "platform/interception/HttpHead.h"
 
+#include <optional>
+
 #include <charconv>
 #include <vector>
 
@@ -64,7 +66,7 @@ int SplitRequestFields(std::string_view block, std::vector<Field>& fields) {
         if (colon == std::string_view::npos || !IsToken(line.substr(0, colon))) {
             return kBadRequest;
         }
-        std::string_view value = TrimSpaces(line.substr(colon + 1));
+        std::string_view value = ascii::Trim(line.substr(colon + 1));
         for (char c : value) {
             if (!IsFieldValueChar(static_cast<unsigned char>(c))) {
                 return kBadRequest;
@@ -460,7 +462,7 @@ int ParseResponseHead(std::string_view head, std::string_view requestMethod, Res
         if (colon == std::string_view::npos) {
             continue;  // a server's junk line: the client ignores it as well
         }
-        fields.push_back({TrimSpaces(line.substr(0, colon)), TrimSpaces(line.substr(colon + 1))});
+        fields.push_back({ascii::Trim(line.substr(0, colon)), ascii::Trim(line.substr(colon + 1))});
     }
 
     bool keepAlive = false;
@@ -560,6 +562,52 @@ std::string ErrorResponse(int status) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Type: text/plain; charset=windows-1252\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
+    constexpr size_t kLongestMethod = 24;
+    size_t start = 0;
+    while (start < n && (data[start] == '\r' || data[start] == '\n')) {
+        ++start;
+    }
+    if (start == n) {
+        return std::nullopt;
+    }
+    data += start;
+    n -= start;
+    // Servers may split the request line on any blank, not only on a space.
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+    size_t space = 0;
+    while (space < n && space <= kLongestMethod && !isBlank(data[space])) {
+        if (!IsTokenChar(data[space])) {
+            return false;
+        }
+        ++space;
+    }
+    if (space >= n) {
+        return n > kLongestMethod ? std::optional<bool>(false) : std::nullopt;
+    }
+    if (space == 0 || space > kLongestMethod) {
+        return false;
+    }
+    std::string_view method(data, space);
+    size_t targetStart = space;
+    while (targetStart < n && isBlank(data[targetStart])) {
+        ++targetStart;
+    }
+    std::string_view target(data + targetStart, n - targetStart);
+    if (target.empty()) {
+        return std::nullopt;
+    }
+    if (method == "CONNECT" || target.front() == '/' || target.front() == '*') {
+        return true;
+    }
+    constexpr std::string_view kScheme = "http";
+    size_t compared = std::min(target.size(), kScheme.size());
+    if (!StartsWithNoCase(target.substr(0, compared), kScheme.substr(0, compared))) {
+        return false;
+    }
+    return target.size() >= kScheme.size() ? std::optional<bool>(true) : std::nullopt;
 }
 
 }  // namespace gx::interception

@@ -1,43 +1,16 @@
-// Small text helpers for HTTP/1.1 heads (ASCII only: field names, tokens, codings).
+// HTTP/1.1 grammar helpers for heads: tokens and comma-separated lists. Case folding and
+// trimming are the shared ASCII helpers, pulled in here for the parsers.
 #pragma once
 
 #include <string_view>
 
+#include "platform/text/AsciiText.h"
+
 namespace gx::interception {
 
-inline char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-inline bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-inline bool EndsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-inline std::string_view TrimSpaces(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+using ascii::EndsWith;
+using ascii::EqualsNoCase;
+using ascii::StartsWithNoCase;
 
 // RFC 9110 token characters (method names, field names, codings).
 inline bool IsTokenChar(char c) {
@@ -83,7 +56,7 @@ template <typename Visit>
 void ForEachListItem(std::string_view value, Visit visit) {
     while (!value.empty()) {
         size_t comma = value.find(',');
-        std::string_view item = TrimSpaces(value.substr(0, comma));
+        std::string_view item = ascii::Trim(value.substr(0, comma));
         if (!item.empty()) {
             visit(item);
         }

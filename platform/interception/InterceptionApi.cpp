@@ -14,13 +14,14 @@
 #include <mutex>
 #include <string>
 
-#include "engine/NetFilter2API.h"
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/NetFilter2API.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "platform/driver/DriverConfig.h"
 #include "platform/interception/ClientSession.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
+#include "platform/interception/ProgramCallbacks.h"
 #include "platform/interception/ProtocolObjects.h"
 #include "platform/interception/Proxy.h"
 #include "platform/interception/Rules.h"
@@ -206,7 +207,8 @@ NF_STATUS nf_init(const char* driverName, NF_EventHandler* handler) {
     }
     std::optional<gx::DriverConfig> driver = UsableDriver();
     try {
-        auto proxy = std::make_shared<Proxy>(gEvents, gRules, GetLimits());
+        auto proxy = std::make_shared<Proxy>(std::make_shared<ProgramCallbacks>(gEvents), gRules,
+                                             GetLimits());
         try {
             if (!proxy->Start(endpoint, driver)) {
                 return NF_STATUS_FAIL;

@@ -11,13 +11,20 @@ constexpr size_t kIdleReadChunk = 16 * 1024;
 
 }  // namespace
 
+std::shared_ptr<OriginConnection> OriginConnection::Create(ClientSession& session, std::string host,
+                                                           uint16_t port) {
+    auto origin = std::make_shared<OriginConnection>(session, std::move(host), port);
+    origin->deadline_.SetOwner(origin);
+    return origin;
+}
+
 OriginConnection::OriginConnection(ClientSession& session, std::string host, uint16_t port)
     : session_(session),
       host_(std::move(host)),
       port_(port),
-      socket_(session.Executor()),
+      stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
       resolver_(session.Executor()),
-      timer_(session.Executor()) {}
+      deadline_(session.Executor(), [this] { OnTimeout(); }) {}
 
 bool OriginConnection::Backlogged() const {
     return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
@@ -132,20 +139,21 @@ void OriginConnection::ConnectNext() {
         return;
     }
     const asio::ip::tcp::endpoint& endpoint = endpoints_[nextEndpoint_++];
+    asio::ip::tcp::socket& socket = stream_->Socket();
     asio::error_code error;
-    socket_.close(error);
-    socket_.open(endpoint.protocol(), error);
+    socket.close(error);
+    socket.open(endpoint.protocol(), error);
     if (uint32_t mark = session_.Owner().UpstreamMark();
-        !error && mark != 0 && !SetSocketMark(socket_.native_handle(), mark)) {
+        !error && mark != 0 && !SetSocketMark(socket.native_handle(), mark)) {
         error = asio::error_code(errno, asio::error::get_system_category());
     }
     if (error) {
         Fail(502);
         return;
     }
-    socket_.async_connect(endpoint,
-                          [self = shared_from_this(), owner = session_.shared_from_this()](
-                              const asio::error_code& error) { self->OnConnected(error); });
+    socket.async_connect(endpoint,
+                         [self = shared_from_this(), owner = session_.shared_from_this()](
+                             const asio::error_code& error) { self->OnConnected(error); });
 }
 
 void OriginConnection::OnConnected(const asio::error_code& error) {
@@ -159,7 +167,7 @@ void OriginConnection::OnConnected(const asio::error_code& error) {
     connecting_ = false;
     connected_ = true;
     asio::error_code ignored;
-    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    stream_->Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
     if (forTunnel_) {
         SetDeadline(Clock::time_point::max());
         ReadMore();
@@ -177,31 +185,30 @@ void OriginConnection::Flush() {
     }
     if (out_.pending.empty()) {
         if (shutdownAfterFlush_) {
-            asio::error_code ignored;
-            socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+            stream_->ShutdownSend();
         }
         return;
     }
     out_.inflight.swap(out_.pending);
     out_.pending.clear();
     out_.writing = true;
-    asio::async_write(socket_, asio::buffer(out_.inflight),
-                      [self = shared_from_this(), owner = session_.shared_from_this()](
-                          const asio::error_code& error, size_t) {
-                          self->out_.writing = false;
-                          self->out_.inflight.clear();
-                          if (self->closed_) {
-                              return;
-                          }
-                          if (error) {
-                              self->OnEnd();
-                              return;
-                          }
-                          self->Flush();
-                          if (!self->Backlogged()) {
-                              self->session_.OriginDrained(self.get());
-                          }
-                      });
+    stream_->Write(asio::buffer(out_.inflight),
+                   [self = shared_from_this(), owner = session_.shared_from_this()](
+                       const asio::error_code& error, size_t) {
+                       self->out_.writing = false;
+                       self->out_.inflight.clear();
+                       if (self->closed_) {
+                           return;
+                       }
+                       if (error) {
+                           self->OnEnd();
+                           return;
+                       }
+                       self->Flush();
+                       if (!self->Backlogged()) {
+                           self->session_.OriginDrained(self.get());
+                       }
+                   });
 }
 
 void OriginConnection::ResumeReading() {
@@ -236,10 +243,9 @@ void OriginConnection::ReadMore() {
         inSize_ = wanted;
     }
     reading_ = true;
-    socket_.async_read_some(
-        asio::buffer(in_.get(), inSize_),
-        [self = shared_from_this(), owner = session_.shared_from_this()](
-            const asio::error_code& error, size_t n) { self->OnRead(error, n); });
+    stream_->ReadSome(asio::buffer(in_.get(), inSize_),
+                      [self = shared_from_this(), owner = session_.shared_from_this()](
+                          const asio::error_code& error, size_t n) { self->OnRead(error, n); });
 }
 
 void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
@@ -413,48 +419,25 @@ void OriginConnection::Close() {
     }
     closed_ = true;
     connected_ = false;
-    asio::error_code ignored;
     resolver_.cancel();
-    socket_.close(ignored);
-    timer_.cancel();
+    stream_->Close();
+    deadline_.Cancel();
     slot_.reset();
 }
 
-void OriginConnection::SetDeadline(Clock::time_point when) {
-    deadline_ = when;
-    if (when != Clock::time_point::max() && (!timerArmed_ || when < timerAt_)) {
-        ArmTimer(when);
+// No connection in time, or a server that stopped answering.
+void OriginConnection::OnTimeout() {
+    if (closed_) {
+        return;
     }
-}
-
-void OriginConnection::ArmTimer(Clock::time_point when) {
-    timerAt_ = when;
-    timerArmed_ = true;
-    uint64_t generation = ++timerGeneration_;
-    timer_.expires_at(when);
-    timer_.async_wait([self = shared_from_this(), owner = session_.shared_from_this(),
-                       generation](const asio::error_code&) {
-        if (generation != self->timerGeneration_ || self->closed_) {
-            return;
-        }
-        self->timerArmed_ = false;
-        if (self->deadline_ == Clock::time_point::max()) {
-            return;
-        }
-        if (Clock::now() < self->deadline_) {
-            self->ArmTimer(self->deadline_);
-            return;
-        }
-        // No connection in time, or a server that stopped answering.
-        auto slot = self->slot_;
-        if (slot && slot->started) {
-            self->Close();
-            self->session_.FinishSlot(slot.get(), true);
-            self->session_.OriginClosed(self.get());
-        } else {
-            self->Fail(504);
-        }
-    });
+    auto slot = slot_;
+    if (slot && slot->started) {
+        Close();
+        session_.FinishSlot(slot.get(), true);
+        session_.OriginClosed(this);
+    } else {
+        Fail(504);
+    }
 }
 
 }  // namespace gx::interception

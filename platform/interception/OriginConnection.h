@@ -11,13 +11,17 @@
 
 #include "platform/interception/BodyScanner.h"
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/Deadline.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
+#include "platform/interception/Transport.h"
 
 namespace gx::interception {
 
 class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
   public:
+    static std::shared_ptr<OriginConnection> Create(ClientSession& session, std::string host,
+                                                    uint16_t port);
     OriginConnection(ClientSession& session, std::string host, uint16_t port);
 
     // Sends a judged request; its response fills the slot.
@@ -55,15 +59,15 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void FinishResponse();
     void Fail(int status);
     void OnEnd();
-    void SetDeadline(Clock::time_point when);
-    void ArmTimer(Clock::time_point when);
+    void SetDeadline(Clock::time_point when) { deadline_.Set(when); }
+    void OnTimeout();
 
     ClientSession& session_;
     std::string host_;
     uint16_t port_;
-    asio::ip::tcp::socket socket_;
+    std::unique_ptr<Transport> stream_;
     asio::ip::tcp::resolver resolver_;
-    asio::steady_timer timer_;
+    Deadline deadline_;
     bool connecting_ = false;
     bool connected_ = false;
     bool closed_ = false;
@@ -90,11 +94,6 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     size_t headScanFrom_ = 0;
     ResponseHead response_;
     BodyScanner body_;
-
-    Clock::time_point deadline_ = Clock::time_point::max();
-    Clock::time_point timerAt_{};
-    bool timerArmed_ = false;
-    uint64_t timerGeneration_ = 0;
 };
 
 }  // namespace gx::interception

@@ -1,6 +1,7 @@
 #include "platform/interception/ProtocolObjects.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/interception/HttpText.h"
@@ -41,8 +42,21 @@ std::string SerializeHttpObject(const PFObject& object) {
 
 }  // namespace gx::interception
 
+namespace gx::interception {
+namespace {
+
+std::atomic<ObjectObserver*> gObserver{nullptr};
+
+}  // namespace
+
+void SetObjectObserver(ObjectObserver* observer) {
+    gObserver.store(observer);
+}
+
+}  // namespace gx::interception
+
 using gx::interception::EqualsNoCase;
-using gx::interception::TrimSpaces;
+using gx::interception::gObserver;
 
 extern "C" {
 
@@ -50,10 +64,16 @@ PFObject* PFObject_create(PF_ObjectType type, int streamCount) {
     auto* object = new PFObject;
     object->type = type;
     object->streams.resize(static_cast<size_t>(std::clamp(streamCount, 0, 64)));
+    if (auto* observer = gObserver.load()) {
+        observer->Created(object);
+    }
     return object;
 }
 
 void PFObject_free(PFObject* object) {
+    if (auto* observer = gObserver.load(); observer && !observer->Freeing(object)) {
+        return;
+    }
     delete object;
 }
 
@@ -174,6 +194,9 @@ int pfc_readHeader(PFStream* stream, PFHeader* header) {
     if (!stream || !header) {
         return 0;
     }
+    if (auto* observer = gObserver.load(); observer && !observer->HeaderReadable()) {
+        return 0;
+    }
     std::string_view rest(stream->data);
     std::vector<std::unique_ptr<PFHeaderField>> parsed;
     while (!rest.empty()) {
@@ -191,8 +214,8 @@ int pfc_readHeader(PFStream* stream, PFHeader* header) {
             return 0;
         }
         auto field = std::make_unique<PFHeaderField>();
-        field->name.assign(TrimSpaces(line.substr(0, colon)));
-        field->value.assign(TrimSpaces(line.substr(colon + 1)));
+        field->name.assign(gx::ascii::Trim(line.substr(0, colon)));
+        field->value.assign(gx::ascii::Trim(line.substr(colon + 1)));
         parsed.push_back(std::move(field));
     }
     for (auto& field : parsed) {

@@ -1,5 +1,6 @@
 // The protocol objects handed to the program: typed objects made of numbered byte streams, and
-// parsed header blocks. The C functions of ProtocolFiltersAPI.h operate on these.
+// parsed header blocks. The object, stream and header functions of ProtocolFiltersAPI.h operate
+// on these; one implementation, linked by the interception library and by the tests' fake.
 #pragma once
 
 #include <memory>
@@ -7,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 
 // A byte stream with a read/write position, like a small in-memory file.
 struct PFStream {
@@ -32,6 +33,21 @@ struct PFHeader {
 };
 
 namespace gx::interception {
+
+// Watches the life of protocol objects; for tests that check every object is freed once, and
+// that make header parsing fail. Its calls come from any thread.
+class ObjectObserver {
+  public:
+    virtual ~ObjectObserver() = default;
+    virtual void Created(PFObject* object) = 0;
+    // False: the object is not one that lives (a second free); it is left alone.
+    virtual bool Freeing(PFObject* object) = 0;
+    // False: pfc_readHeader fails, as for an unreadable block.
+    virtual bool HeaderReadable() = 0;
+};
+
+// Installs the observer (nullptr: none). It must outlive every object created meanwhile.
+void SetObjectObserver(ObjectObserver* observer);
 
 // A request object of three streams: the request line with CR LF, the header block, the body.
 PFObject* NewRequestObject(std::string_view lineWithCrLf, std::string_view headerBlock,

@@ -22,8 +22,8 @@ constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
 
 }  // namespace
 
-Proxy::Proxy(const PFEvents& events, RuleList& rules, const Limits& limits)
-    : events_(events), rules_(rules), limits_(limits) {}
+Proxy::Proxy(std::shared_ptr<ProgramBridge> program, RuleList& rules, const Limits& limits)
+    : program_(std::move(program)), rules_(rules), limits_(limits) {}
 
 Proxy::~Proxy() {
     Stop();
@@ -96,9 +96,7 @@ bool Proxy::Start(const asio::ip::tcp::endpoint& explicitEndpoint,
 }
 
 void Proxy::RunWorker(asio::io_context& context) {
-    if (events_.threadStart) {
-        events_.threadStart();
-    }
+    program_->WorkerStarted();
     for (;;) {
         try {
             context.run();
@@ -108,9 +106,7 @@ void Proxy::RunWorker(asio::io_context& context) {
             // its own time-out, the proxy goes on.
         }
     }
-    if (events_.threadEnd) {
-        events_.threadEnd();
-    }
+    program_->WorkerEnded();
 }
 
 bool Proxy::OnWorkerThread() const {

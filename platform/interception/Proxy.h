@@ -17,10 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/NetFilter2API.h"
 #include "platform/driver/DriverConfig.h"
 #include "platform/interception/Interception.h"
 #include "platform/interception/ProcessFinder.h"
+#include "platform/interception/ProgramBridge.h"
 #include "platform/interception/Rules.h"
 
 namespace gx::interception {
@@ -31,7 +32,7 @@ enum class ListenerKind { Explicit, Transparent };
 
 class Proxy {
   public:
-    Proxy(const PFEvents& events, RuleList& rules, const Limits& limits);
+    Proxy(std::shared_ptr<ProgramBridge> program, RuleList& rules, const Limits& limits);
     ~Proxy();
     Proxy(const Proxy&) = delete;
     Proxy& operator=(const Proxy&) = delete;
@@ -52,7 +53,7 @@ class Proxy {
     std::shared_ptr<ClientSession> Find(ENDPOINT_ID id);
 
     // For the sessions.
-    const PFEvents& Events() const { return events_; }
+    ProgramBridge& Program() { return *program_; }
     const RuleList& Rules() const { return rules_; }
     ProcessFinder& Processes() { return processes_; }
     const Limits& GetLimits() const { return limits_; }
@@ -79,7 +80,7 @@ class Proxy {
     void OpenListener(const asio::ip::tcp::endpoint& endpoint, ListenerKind kind);
     void RunWorker(asio::io_context& context);
 
-    PFEvents events_;
+    std::shared_ptr<ProgramBridge> program_;
     RuleList& rules_;
     Limits limits_;
     ProcessFinder processes_;

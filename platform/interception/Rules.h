@@ -7,7 +7,7 @@
 #include <shared_mutex>
 #include <vector>
 
-#include "engine/NetFilter2API.h"
+#include "api/interception/NetFilter2API.h"
 
 namespace gx::interception {
 

@@ -7,6 +7,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/GX_SidePages.h"
+#include "engine/PornFilter.h"
 
 namespace gx::test {
 namespace {

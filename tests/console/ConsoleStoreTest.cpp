@@ -9,6 +9,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "console/GX_SidePages.h"
+#include "engine/PornFilter.h"
 #include "platform/registry/HiveLocation.h"
 #include "platform/registry/Registry.h"
 

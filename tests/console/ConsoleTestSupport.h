@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/GX_Services.h"
+#include "engine/PornFilter.h"
 
 class QApplication;
 

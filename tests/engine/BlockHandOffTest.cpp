@@ -2,6 +2,7 @@
 // the arming hook called for every block, also under a burst from several threads.
 #include <thread>
 
+#include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
 #include "tests/engine/FakeEngineFixture.h"
 

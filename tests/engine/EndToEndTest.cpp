@@ -13,6 +13,7 @@
 
 #include "engine/Admission.h"
 #include "engine/BlockPage.h"
+#include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
 #include "platform/interception/Interception.h"
 #include "tests/engine/EngineFixture.h"

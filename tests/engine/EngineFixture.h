@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "engine/GX_Main.h"
+#include "engine/PornFilter.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
-#include "store/GX_ConfigReg.h"
 
 namespace gx::test {
 

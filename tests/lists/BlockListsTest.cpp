@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "ListTestFiles.h"
-#include "console/GX_COM.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
 #include "lists/ProductSite.h"
 #include "platform/codepage/CaseFold.h"
+#include "platform/program/GX_COM.h"
 
 namespace gx {
 namespace {

@@ -1,33 +1,13 @@
 #include "support/InterceptionFake.h"
 
+#include "platform/interception/ProtocolObjects.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-
-struct PFStream {
-    std::string data;
-    size_t position = 0;
-};
-
-struct PFObject {
-    PF_ObjectType type = OT_NULL;
-    bool readOnly = false;
-    std::vector<std::unique_ptr<PFStream>> streams;
-};
-
-struct PFHeaderField {
-    std::string name;
-    std::string value;
-};
-
-struct PFHeader {
-    std::deque<PFHeaderField> fields;  // stable addresses for the field handles
-};
 
 namespace gx::fake {
 namespace {
@@ -67,40 +47,34 @@ NF_EventHandler* TheHandler() {
     return reinterpret_cast<NF_EventHandler*>(&handler);
 }
 
-std::string_view TrimSpaces(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
-// "Name: value" lines ending in CR LF (or LF); parsing stops at the empty line. False when a
-// line has no colon.
-bool ParseHeaderBlock(std::string_view block, PFHeader& header) {
-    while (!block.empty()) {
-        size_t end = block.find('\n');
-        std::string_view line = block.substr(0, end);
-        block = end == std::string_view::npos ? std::string_view() : block.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty())
-            break;
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            return false;
-        header.fields.push_back({std::string(TrimSpaces(line.substr(0, colon))),
-                                 std::string(TrimSpaces(line.substr(colon + 1)))});
+// Counts the objects alive and the frees of objects that are not, and makes header parsing fail
+// on demand.
+class Observer : public gx::interception::ObjectObserver {
+  public:
+    void Created(PFObject* object) override {
+        std::lock_guard lock(TheState().mutex);
+        TheState().liveObjects.insert(object);
     }
-    return true;
-}
+    bool Freeing(PFObject* object) override {
+        std::lock_guard lock(TheState().mutex);
+        if (TheState().liveObjects.erase(object) == 0) {
+            ++TheState().badFrees;
+            return false;
+        }
+        return true;
+    }
+    bool HeaderReadable() override {
+        std::lock_guard lock(TheState().mutex);
+        return !TheState().readHeaderFails;
+    }
+};
 
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+// Installed before any test creates an object.
+const bool kObserverInstalled = [] {
+    static Observer observer;
+    gx::interception::SetObjectObserver(&observer);
+    return true;
+}();
 
 }  // namespace
 
@@ -198,7 +172,7 @@ PFObject* MakeObject(PF_ObjectType type, const std::vector<std::string>& streams
     PFObject* object = PFObject_create(type, static_cast<int>(streams.size()));
     object->readOnly = readOnly;
     for (size_t i = 0; i < streams.size(); ++i)
-        object->streams[i]->data = streams[i];
+        object->streams[i].data = streams[i];
     return object;
 }
 
@@ -326,132 +300,9 @@ int pfc_postObject(ENDPOINT_ID id, PFObject* object) {
     Record("pfc_postObject");
     gx::fake::PostedObject posted{id, object->type, {}};
     for (const auto& stream : object->streams)
-        posted.streams.push_back(stream->data);
+        posted.streams.push_back(stream.data);
     std::lock_guard lock(TheState().mutex);
     TheState().posted.push_back(std::move(posted));
-    return 1;
-}
-
-int pfc_readHeader(PFStream* stream, PFHeader* header) {
-    {
-        std::lock_guard lock(TheState().mutex);
-        if (TheState().readHeaderFails)
-            return 0;
-    }
-    if (!stream || !header)
-        return 0;
-    return gx::fake::ParseHeaderBlock(stream->data, *header) ? 1 : 0;
-}
-
-int pfc_writeHeader(PFStream* stream, PFHeader* header) {
-    if (!stream || !header)
-        return 0;
-    std::string block;
-    for (const auto& field : header->fields)
-        block += field.name + ": " + field.value + "\r\n";
-    block += "\r\n";
-    stream->data = block;
-    stream->position = block.size();
-    return 1;
-}
-
-PFObject* PFObject_create(PF_ObjectType type, int streamCount) {
-    auto* object = new PFObject;
-    object->type = type;
-    for (int i = 0; i < streamCount; ++i)
-        object->streams.push_back(std::make_unique<PFStream>());
-    std::lock_guard lock(TheState().mutex);
-    TheState().liveObjects.insert(object);
-    return object;
-}
-
-void PFObject_free(PFObject* object) {
-    {
-        std::lock_guard lock(TheState().mutex);
-        if (TheState().liveObjects.erase(object) == 0) {
-            ++TheState().badFrees;
-            return;
-        }
-    }
-    delete object;
-}
-
-PF_ObjectType PFObject_getType(PFObject* object) {
-    return object->type;
-}
-int PFObject_isReadOnly(PFObject* object) {
-    return object->readOnly ? 1 : 0;
-}
-int PFObject_getStreamCount(PFObject* object) {
-    return static_cast<int>(object->streams.size());
-}
-
-PFStream* PFObject_getStream(PFObject* object, int index) {
-    if (index < 0 || index >= static_cast<int>(object->streams.size()))
-        return nullptr;
-    return object->streams[index].get();
-}
-
-PFHeader* PFHeader_create(void) {
-    return new PFHeader;
-}
-void PFHeader_free(PFHeader* header) {
-    delete header;
-}
-
-PFHeaderField* PFHeader_addField(PFHeader* header, const char* name, const char* value, int index) {
-    if (index < 0 || index >= static_cast<int>(header->fields.size())) {
-        header->fields.push_back({name, value});
-        return &header->fields.back();
-    }
-    return &*header->fields.insert(header->fields.begin() + index, PFHeaderField{name, value});
-}
-
-PFHeaderField* PFHeader_findFirstField(PFHeader* header, const char* name) {
-    for (auto& field : header->fields) {
-        if (gx::fake::SameNameNoCase(field.name, name))
-            return &field;
-    }
-    return nullptr;
-}
-
-const char* PFHeaderField_getValue(PFHeaderField* field) {
-    return field->value.c_str();
-}
-
-uint64_t PFStream_seek(PFStream* stream, int64_t offset, int origin) {
-    int64_t base = origin == 0   ? 0
-                   : origin == 1 ? static_cast<int64_t>(stream->position)
-                                 : static_cast<int64_t>(stream->data.size());
-    stream->position = static_cast<size_t>(
-        std::clamp<int64_t>(base + offset, 0, static_cast<int64_t>(stream->data.size())));
-    return stream->position;
-}
-
-uint32_t PFStream_read(PFStream* stream, void* buffer, uint32_t length) {
-    size_t available = stream->data.size() - stream->position;
-    size_t count = std::min<size_t>(length, available);
-    std::memcpy(buffer, stream->data.data() + stream->position, count);
-    stream->position += count;
-    return static_cast<uint32_t>(count);
-}
-
-uint32_t PFStream_write(PFStream* stream, const void* buffer, uint32_t length) {
-    if (stream->position + length > stream->data.size()) {
-        stream->data.resize(stream->position + length);
-    }
-    std::memcpy(stream->data.data() + stream->position, buffer, length);
-    stream->position += length;
-    return length;
-}
-
-uint64_t PFStream_size(PFStream* stream) {
-    return stream->data.size();
-}
-
-int PFStream_reset(PFStream* stream) {
-    stream->data.clear();
-    stream->position = 0;
     return 1;
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/NetFilter2API.h"
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/NetFilter2API.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 
 namespace gx::fake {
 

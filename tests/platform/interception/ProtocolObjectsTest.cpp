@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/NetFilter2API.h"
-#include "engine/ProtocolFiltersAPI.h"
+#include "api/interception/NetFilter2API.h"
+#include "api/interception/ProtocolFiltersAPI.h"
 #include "platform/interception/Interception.h"
 
 namespace gx::test {

@@ -1,4 +1,4 @@
-#include "console/GX_COM.h"
+#include "platform/program/GX_COM.h"
 
 #include <climits>
 #include <cstdlib>

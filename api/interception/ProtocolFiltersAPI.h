@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "engine/NetFilter2API.h"
+#include "api/interception/NetFilter2API.h"
 
 extern "C" {
 
@@ -53,10 +53,10 @@ typedef struct PFEvents {
     NF_STATUS (*tcpPostSend)(ENDPOINT_ID id, const char* buf, int len);                // 10
     NF_STATUS (*tcpPostReceive)(ENDPOINT_ID id, const char* buf, int len);             // 11
     NF_STATUS (*tcpSetConnectionState)(ENDPOINT_ID id, int suspended);                 // 12
-    NF_STATUS (*udpPostSend)
+    NF_STATUS(*udpPostSend)
     (ENDPOINT_ID id, const unsigned char* remoteAddress, const char* buf, int len,
      PNF_UDP_OPTIONS options);  // 13
-    NF_STATUS (*udpPostReceive)
+    NF_STATUS(*udpPostReceive)
     (ENDPOINT_ID id, const unsigned char* remoteAddress, const char* buf, int len,
      PNF_UDP_OPTIONS options);                                          // 14
     NF_STATUS (*udpSetConnectionState)(ENDPOINT_ID id, int suspended);  // 15

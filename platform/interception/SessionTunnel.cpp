@@ -1,0 +1,164 @@
+// CONNECT tunnels, the first bytes of a tunnel or of a redirected connection, and raw relay.
+//
+// A tunnel's origin is connected before anything is relayed; then its first bytes decide:
+// plain HTTP goes to the filter like any other request (a CONNECT must not be a way around it),
+// anything else (TLS above all) is relayed both ways untouched. A redirected connection decides
+// the same way, before its origin is connected.
+#include <string_view>
+
+#include "platform/interception/ClientSession.h"
+#include "platform/interception/OriginConnection.h"
+#include "platform/interception/Proxy.h"
+
+namespace gx::interception {
+namespace {
+
+constexpr char kConnectEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+
+bool StartsWithConnect(const char* data, size_t n) {
+    constexpr std::string_view kConnect = "CONNECT ";
+    return n >= kConnect.size() && std::string_view(data, kConnect.size()) == kConnect;
+}
+
+}  // namespace
+
+bool ClientSession::PostRawToOrigin(std::string bytes) {
+    if (!tunnelOpen_) {
+        return false;
+    }
+    asio::post(executor_, [self = shared_from_this(), bytes = std::move(bytes)] {
+        if (self->phase_ == Phase::Tunnel && self->bodyOrigin_) {
+            self->bodyOrigin_->SendBytes(bytes.data(), bytes.size());
+        }
+    });
+    return true;
+}
+
+void ClientSession::StartConnect(RequestHead head) {
+    asio::error_code error;
+    auto address = asio::ip::make_address(head.host, error);
+    if (!error && proxy_.IsOwnListener({address, head.port})) {
+        Refuse(508);
+        return;
+    }
+    std::string host = head.host;
+    uint16_t port = head.port;
+    OpenTunnelOrigin(host, port);
+    current_.head = std::move(head);
+}
+
+// The one way a tunnel's origin is opened: for CONNECT, for a raw relay and for a redirected
+// connection whose client waits for its server to speak first.
+void ClientSession::OpenTunnelOrigin(const std::string& host, uint16_t port) {
+    current_ = Request{};
+    current_.originHost = host;
+    current_.originPort = port;
+    current_.slot = NewSlot(false);
+    auto origin = OriginFor(host, port);
+    current_.slot->origin = origin;
+    bodyOrigin_ = origin;
+    phase_ = Phase::AwaitConnect;
+    origin->ConnectForTunnel(current_.slot);
+}
+
+void ClientSession::EnterTunnel() {
+    phase_ = Phase::Tunnel;
+    tunnelOpen_ = true;
+    bodyOrigin_->StartTunnel(current_.slot);
+}
+
+void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
+    if (phase_ != Phase::AwaitConnect || bodyOrigin_.get() != origin) {
+        return;
+    }
+    if (rawRelay_) {
+        EnterTunnel();
+        ProcessInput();
+        return;
+    }
+    if (transparent_) {
+        phase_ = Phase::Sniff;  // nothing to answer: the client believes it talks to the server
+        ProcessInput();
+        return;
+    }
+    Deliver(current_.slot.get(), kConnectEstablished, sizeof kConnectEstablished - 1);
+    phase_ = Phase::Sniff;
+    headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
+    ProcessInput();
+}
+
+void ClientSession::DecideSniff() {
+    const char* data = in_.data() + inStart_;
+    size_t available = inEnd_ - inStart_;
+    std::optional<bool> http = LooksLikeHttp(data, available);
+    if (!http) {
+        return;
+    }
+    if (*http && !(transparent_ && StartsWithConnect(data, available))) {
+        fixed_ = FixedOrigin{current_.originHost, current_.originPort};
+        bodyOrigin_->ServeRequests();
+        bodyOrigin_.reset();
+        FinishSlot(current_.slot.get(), false);
+        phase_ = Phase::Head;
+    } else {
+        EnterTunnel();
+    }
+}
+
+// A redirected connection that starts like an HTTP request goes to the filter; anything else
+// (TLS above all, or a CONNECT meant for a proxy further on) is relayed to its destination.
+void ClientSession::DecideFirstBytes() {
+    const char* data = in_.data() + inStart_;
+    size_t available = inEnd_ - inStart_;
+    std::optional<bool> http = LooksLikeHttp(data, available);
+    if (!http) {
+        return;
+    }
+    if (*http && !StartsWithConnect(data, available)) {
+        phase_ = Phase::Head;
+    } else {
+        StartRawRelay();
+    }
+}
+
+void ClientSession::StartRawRelay() {
+    rawRelay_ = true;
+    OpenTunnelOrigin(fixed_->host, fixed_->port);
+}
+
+void ClientSession::ConnectAndSniff() {
+    OpenTunnelOrigin(fixed_->host, fixed_->port);
+    headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
+}
+
+void ClientSession::OriginSpokeFirst(OriginConnection* origin) {
+    // A server that speaks first (mail, FTP...) through the tunnel: relay both ways.
+    if (phase_ == Phase::Sniff && bodyOrigin_.get() == origin) {
+        EnterTunnel();
+        ProcessInput();
+    }
+}
+
+void ClientSession::OriginUpgraded(OriginConnection* origin) {
+    if (phase_ != Phase::AwaitUpgrade) {
+        Close();
+        return;
+    }
+    for (auto& entry : origins_) {
+        if (entry.second.get() == origin) {
+            bodyOrigin_ = entry.second;
+        }
+    }
+    phase_ = Phase::Tunnel;
+    tunnelOpen_ = true;
+    ProcessInput();
+}
+
+void ClientSession::TunnelEnded() {
+    phase_ = Phase::Closing;
+    tunnelOpen_ = false;
+    responses_.End();
+    MaybeClose();
+}
+
+}  // namespace gx::interception
