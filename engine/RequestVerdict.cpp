@@ -99,9 +99,9 @@ PF_DATA_PART_CHECK_RESULT dataPartAvailable(ENDPOINT_ID id, PFObject* object) {
     try {
         return CheckRequest(request, id) ? DPCR_BLOCK : DPCR_BYPASS;
     } catch (...) {
-        // Not judged: let the layer collect the whole request and hand it to dataAvailable,
-        // which sends it on only once it has passed.
-        return DPCR_FILTER;
+        // Not judged, so it must not travel; and nothing answers it either, so the library ends
+        // the connection at once rather than leave the client waiting for a time-out.
+        return DPCR_BLOCK;
     }
 }
 

@@ -21,7 +21,8 @@ inline constexpr char kReasonAdult[] = "Site adulte";
 void dataAvailable(ENDPOINT_ID id, PFObject* object);
 
 // Slot-9 callback: the head of an object. DPCR_BYPASS for a request that passed, DPCR_BLOCK for
-// one that was blocked and answered, DPCR_FILTER_READ_ONLY for any other object.
+// one that was blocked and answered (or that could not be judged: then nothing answers it and
+// the connection ends), DPCR_FILTER_READ_ONLY for any other object.
 PF_DATA_PART_CHECK_RESULT dataPartAvailable(ENDPOINT_ID id, PFObject* object);
 
 // Looks the request up; on a hit posts the block page on the connection, records the block and

@@ -11,23 +11,6 @@
 namespace gx::interception {
 namespace {
 
-// The session whose callback is running on this thread: objects it posts meanwhile are taken up
-// as soon as the callback returns, in order, before anything else happens on the connection.
-thread_local ClientSession* tCallbackSession = nullptr;
-
-class CallbackScope {
-  public:
-    explicit CallbackScope(ClientSession* session) : previous_(tCallbackSession) {
-        tCallbackSession = session;
-    }
-    ~CallbackScope() { tCallbackSession = previous_; }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
-
-  private:
-    ClientSession* previous_;
-};
-
 constexpr size_t kReadChunk = 64 * 1024;
 // An idle keep-alive connection holds this much; the buffer grows for long heads and busy
 // transfers (up to the head limit plus some, at least kReadChunk).
@@ -125,10 +108,8 @@ void ClientSession::Start() {
         if (facts.remoteKnown) {
             connection.server = remote;
         }
-        CallbackScope scope(this);
-        announced_ = program_.Connected(id_, connection);
+        Announce(connection);
     }
-    DrainInbox();
     if (transparent_) {
         if (!filtered_ || !httpFilter_) {
             StartRawRelay();  // not for the program, or left without filters: relayed untouched
@@ -138,47 +119,6 @@ void ClientSession::Start() {
         firstBytesDeadline_ = Clock::now() + proxy_.GetLimits().firstBytesTimeout;
     }
     ProcessInput();
-}
-
-void ClientSession::AttachFilter(PF_FilterType type, uint32_t flags) {
-    // TLS (100) and proxy (500) filters are accepted; TLS connections are relayed untouched.
-    if (type == FT_HTTP) {
-        httpFilter_ = true;
-    }
-}
-
-void ClientSession::PostFromProgram(PF_ObjectType type, std::string wire) {
-    {
-        std::lock_guard lock(inboxMutex_);
-        inbox_.push_back({type, std::move(wire), false});
-    }
-    PostInboxDrain();
-}
-
-void ClientSession::PostRawToClient(std::string bytes) {
-    {
-        std::lock_guard lock(inboxMutex_);
-        inbox_.push_back({OT_NULL, std::move(bytes), true});
-    }
-    PostInboxDrain();
-}
-
-// Posts made inside one of this session's callbacks are taken up when it returns; others wake
-// the session's thread.
-void ClientSession::PostInboxDrain() {
-    if (tCallbackSession != this) {
-        asio::post(executor_, [self = shared_from_this()] {
-            self->DrainInbox();
-            self->ProcessInput();
-        });
-    }
-}
-
-void ClientSession::SetSuspended(bool suspended) {
-    suspended_ = suspended;
-    if (!suspended) {
-        asio::post(executor_, [self = shared_from_this()] { self->ProcessInput(); });
-    }
 }
 
 // ---- reading and cutting the client's bytes ----
@@ -377,46 +317,6 @@ void ClientSession::HandleRequest(RequestHead head) {
     JudgeAndRoute();
 }
 
-void ClientSession::JudgeAndRoute() {
-    RequestHead& head = current_.head;
-    std::string wire = head.line + "\r\n" + head.fields;
-    if (!filtered_ || !httpFilter_ || !program_.JudgesRequests()) {
-        Forward(std::move(wire), true);
-        return;
-    }
-    judging_ = current_.slot;
-    HeadVerdict verdict;
-    {
-        CallbackScope scope(this);
-        verdict = program_.JudgeHead(id_, head);
-    }
-    DrainInbox();
-    judging_ = nullptr;
-    if (closed_) {
-        return;
-    }
-    ResponseSlot* slot = current_.slot.get();
-    if (slot->answered || verdict == HeadVerdict::Blocked) {
-        if (!slot->answered) {
-            // Blocked without an answer: end the connection rather than leave the client waiting.
-            FinishSlot(slot, true);
-        }
-        body_.Start(head.body);
-        phase_ = Phase::BodyDiscard;
-        return;
-    }
-    if (verdict == HeadVerdict::Pass) {
-        Forward(std::move(wire), true);
-        return;
-    }
-    collected_.clear();
-    body_.Start(head.body);
-    phase_ = Phase::BodyCollect;
-    if (body_.Done()) {
-        DeliverWholeRequest();
-    }
-}
-
 void ClientSession::Forward(std::string bytes, bool streamBody) {
     auto origin = OriginFor(current_.originHost, current_.originPort);
     if (origin->Busy()) {
@@ -480,81 +380,6 @@ void ClientSession::StreamBody(size_t available) {
     } else {
         AfterRequest();
     }
-}
-
-void ClientSession::DeliverWholeRequest() {
-    phase_ = Phase::AwaitProgram;
-    judging_ = current_.slot;
-    std::string body = std::move(collected_);
-    collected_ = std::string();
-    {
-        CallbackScope scope(this);
-        program_.HandWhole(id_, current_.head, body);
-    }
-    DrainInbox();
-    UpdateDeadline();
-}
-
-// ---- the program's posts ----
-
-void ClientSession::DrainInbox() {
-    std::vector<Posted> items;
-    {
-        std::lock_guard lock(inboxMutex_);
-        items.swap(inbox_);
-    }
-    for (Posted& item : items) {
-        if (closed_) {
-            return;
-        }
-        if (item.raw) {
-            auto slot = NewSlot(false);
-            Deliver(slot.get(), item.wire.data(), item.wire.size());
-            FinishSlot(slot.get(), false);
-        } else if (item.type == OT_HTTP_RESPONSE) {
-            if (judging_ && !judging_->answered) {
-                judging_->answered = true;
-                AnswerSlot(judging_.get(), item.wire);
-            } else {
-                auto slot = NewSlot(false);
-                slot->answered = true;
-                AnswerSlot(slot.get(), item.wire);
-            }
-        } else if (item.type == OT_HTTP_REQUEST && phase_ == Phase::AwaitProgram && judging_ &&
-                   !judging_->answered) {
-            // The program lets the request travel. A request it already answered never does.
-            judging_ = nullptr;
-            Forward(std::move(item.wire), false);
-        }
-    }
-    if (phase_ == Phase::AwaitProgram && judging_ && judging_->answered) {
-        judging_ = nullptr;
-        AfterRequest();
-    }
-}
-
-// Exactly the announced body goes on the wire: the program's page may be padded with zeros.
-void ClientSession::AnswerSlot(ResponseSlot* slot, const std::string& wire) {
-    size_t headEnd = FindHeadEnd(wire);
-    ResponseHead parsed;
-    bool closeAfter = true;
-    size_t length = wire.size();
-    if (headEnd != std::string::npos &&
-        ParseResponseHead(std::string_view(wire).substr(0, headEnd), "GET", parsed) == 0) {
-        closeAfter = parsed.closeAfter;
-        size_t bodySize = wire.size() - headEnd;
-        if (parsed.body.kind == BodyKind::Length) {
-            if (parsed.body.length <= bodySize) {
-                length = headEnd + parsed.body.length;
-            } else {
-                closeAfter = true;  // shorter than announced: only closing ends it
-            }
-        } else if (parsed.body.kind == BodyKind::None) {
-            length = headEnd;
-        }
-    }
-    Deliver(slot, wire.data(), length);
-    FinishSlot(slot, closeAfter);
 }
 
 void ClientSession::ReleaseOwner() {

@@ -9,10 +9,11 @@
 // All of a session's work, its origins' included, runs on its worker thread: no locks inside,
 // except for the inbox through which the program posts objects from any thread.
 //
-// The session's code is split by concern: ClientSession.cpp reads the client and carries its
-// requests through the program's verdict; SessionTunnel.cpp opens CONNECT tunnels, sniffs the
-// first bytes of a tunnel or a redirected connection and relays raw bytes; SessionResponses.cpp
-// writes the responses in order and hears from the origins. The program is reached through a
+// The session's code is split by concern: ClientSession.cpp reads the client and cuts its bytes
+// into requests; SessionProgram.cpp asks the program about them and takes its posts;
+// SessionTunnel.cpp opens CONNECT tunnels, sniffs the first bytes of a tunnel or a redirected
+// connection and relays raw bytes; SessionResponses.cpp writes the responses in order and hears
+// from the origins. The program is reached through a
 // ProgramBridge, the responses are ordered by a ResponseQueue, and the client's bytes travel
 // through a Transport.
 #pragma once
@@ -30,6 +31,7 @@
 #include "api/interception/ProtocolFiltersAPI.h"
 #include "platform/interception/BodyScanner.h"
 #include "platform/interception/Deadline.h"
+#include "platform/interception/FirstBytes.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
 #include "platform/interception/ProcessFinder.h"
@@ -136,6 +138,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
         bool raw = false;
     };
 
+    void Announce(const ConnectionAnnouncement& connection);
     void ReadClient();
     void OnClientRead(const asio::error_code& error, size_t n);
     void PostInboxDrain();

@@ -1,7 +1,5 @@
 #include "platform/interception/HttpHead.h"
 
-#include <optional>
-
 #include <charconv>
 #include <vector>
 
@@ -511,103 +509,6 @@ int ParseResponseHead(std::string_view head, std::string_view requestMethod, Res
         out.closeAfter = true;
     }
     return 0;
-}
-
-std::string ErrorResponse(int status) {
-    const char* reason = "Bad Request";
-    // French texts in Windows-1252, as every text the program shows.
-    const char* text =
-        "Gardalix : requ\xEAte refus\xE9"
-        "e (mal form\xE9"
-        "e).";
-    switch (status) {
-        case 408:
-            reason = "Request Timeout";
-            text =
-                "Gardalix : la requ\xEAte n'est pas arriv\xE9"
-                "e \xE0 temps.";
-            break;
-        case 413:
-            reason = "Content Too Large";
-            text = "Gardalix : requ\xEAte trop volumineuse.";
-            break;
-        case 431:
-            reason = "Request Header Fields Too Large";
-            text = "Gardalix : en-t\xEAte de requ\xEAte trop long.";
-            break;
-        case 502:
-            reason = "Bad Gateway";
-            text = "Gardalix : le serveur est injoignable ou a mal r\xE9pondu.";
-            break;
-        case 504:
-            reason = "Gateway Timeout";
-            text = "Gardalix : le serveur ne r\xE9pond pas.";
-            break;
-        case 505:
-            reason = "HTTP Version Not Supported";
-            text = "Gardalix : version HTTP non prise en charge.";
-            break;
-        case 508:
-            reason = "Loop Detected";
-            text =
-                "Gardalix : requ\xEAte adress\xE9"
-                "e au filtre lui-m\xEAme.";
-            break;
-        default:
-            status = 400;
-            break;
-    }
-    std::string body = text;
-    body += "\r\n";
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
-           "\r\nContent-Type: text/plain; charset=windows-1252\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-
-std::optional<bool> LooksLikeHttp(const char* data, size_t n) {
-    constexpr size_t kLongestMethod = 24;
-    size_t start = 0;
-    while (start < n && (data[start] == '\r' || data[start] == '\n')) {
-        ++start;
-    }
-    if (start == n) {
-        return std::nullopt;
-    }
-    data += start;
-    n -= start;
-    // Servers may split the request line on any blank, not only on a space.
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-    size_t space = 0;
-    while (space < n && space <= kLongestMethod && !isBlank(data[space])) {
-        if (!IsTokenChar(data[space])) {
-            return false;
-        }
-        ++space;
-    }
-    if (space >= n) {
-        return n > kLongestMethod ? std::optional<bool>(false) : std::nullopt;
-    }
-    if (space == 0 || space > kLongestMethod) {
-        return false;
-    }
-    std::string_view method(data, space);
-    size_t targetStart = space;
-    while (targetStart < n && isBlank(data[targetStart])) {
-        ++targetStart;
-    }
-    std::string_view target(data + targetStart, n - targetStart);
-    if (target.empty()) {
-        return std::nullopt;
-    }
-    if (method == "CONNECT" || target.front() == '/' || target.front() == '*') {
-        return true;
-    }
-    constexpr std::string_view kScheme = "http";
-    size_t compared = std::min(target.size(), kScheme.size());
-    if (!StartsWithNoCase(target.substr(0, compared), kScheme.substr(0, compared))) {
-        return false;
-    }
-    return target.size() >= kScheme.size() ? std::optional<bool>(true) : std::nullopt;
 }
 
 }  // namespace gx::interception

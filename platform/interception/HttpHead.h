@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,12 +57,6 @@ int ParseResponseHead(std::string_view head, std::string_view requestMethod, Res
 // Splits "host:port" or "[v6]:port" (port optional, default given). False when malformed.
 bool SplitAuthority(std::string_view authority, std::string& host, uint16_t& port,
                     uint16_t defaultPort);
-
-// Do the first bytes of a connection start like an HTTP request line: a method, blanks and a
-// request target ("/...", "*", "http://...", or host:port after CONNECT)? Empty lines first and
-// blanks other than a space are accepted, as servers accept them; other protocols with a word
-// up front (an SSH banner) are not HTTP. nullopt: too few bytes to tell.
-std::optional<bool> LooksLikeHttp(const char* data, size_t n);
 
 // A short complete response sent by the proxy itself when it refuses a request.
 std::string ErrorResponse(int status);

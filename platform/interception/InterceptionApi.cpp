@@ -257,8 +257,10 @@ NF_STATUS nf_tcpPostSend(ENDPOINT_ID id, const char* buf, int len) {
     if (!buf || len < 0) {
         return NF_STATUS_FAIL;
     }
-    session->PostRawToOrigin(std::string(buf, static_cast<size_t>(len)));
-    return NF_STATUS_SUCCESS;
+    // Bytes for the server travel only through an open tunnel; elsewhere they would be taken
+    // for part of a request, so they are refused rather than dropped in silence.
+    return session->PostRawToOrigin(std::string(buf, static_cast<size_t>(len))) ? NF_STATUS_SUCCESS
+                                                                                : NF_STATUS_FAIL;
 }
 
 // Raw bytes towards the client, in order after the responses owed so far.

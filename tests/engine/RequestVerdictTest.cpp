@@ -181,6 +181,17 @@ TEST_F(EngineInspectionTest, WholeRequestThatIsBlockedIsAnsweredAndNeverPosted) 
     EXPECT_EQ(LastBlockEvent().url, "bad.example/login");
 }
 
+// A request that cannot be judged (an allocation failed) never travels, and nothing answers it:
+// the head's result tells the library to end the connection now, not after a time-out.
+TEST_F(EngineInspectionTest, ARequestThatCannotBeJudgedNeverTravelsAndEndsTheConnection) {
+    LoadLists({"bad.example/"}, {});
+    fake::SetReadHeaderThrows(true);
+    EXPECT_EQ(dataPartAvailable(kConnection, Get("good.example", "/")), DPCR_BLOCK);
+    dataAvailable(kConnection, Get("good.example", "/"));
+    EXPECT_TRUE(fake::Posted().empty());
+    EXPECT_EQ(armHookCalls.load(), 0);
+}
+
 TEST_F(EngineInspectionTest, WholeObjectsOtherThanRequestsArePostedUnchecked) {
     LoadLists({"bad.example/"}, {});
     dataAvailable(kConnection,

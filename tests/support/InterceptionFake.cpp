@@ -24,6 +24,7 @@ struct State {
     int pfcInitResult = 1;
     NF_STATUS nfInitResult = NF_STATUS_SUCCESS;
     bool readHeaderFails = false;
+    bool readHeaderThrows = false;
     PFEvents* events = nullptr;
     std::wstring dataFolder;
     std::string driverName;
@@ -65,6 +66,9 @@ class Observer : public gx::interception::ObjectObserver {
     }
     bool HeaderReadable() override {
         std::lock_guard lock(TheState().mutex);
+        if (TheState().readHeaderThrows) {
+            throw std::bad_alloc();
+        }
         return !TheState().readHeaderFails;
     }
 };
@@ -90,6 +94,7 @@ void Reset() {
     s.pfcInitResult = 1;
     s.nfInitResult = NF_STATUS_SUCCESS;
     s.readHeaderFails = false;
+    s.readHeaderThrows = false;
     s.events = nullptr;
     s.dataFolder.clear();
     s.driverName.clear();
@@ -110,6 +115,11 @@ void SetNfInitResult(NF_STATUS result) {
 void SetReadHeaderFails(bool fails) {
     std::lock_guard lock(TheState().mutex);
     TheState().readHeaderFails = fails;
+}
+
+void SetReadHeaderThrows(bool throws) {
+    std::lock_guard lock(TheState().mutex);
+    TheState().readHeaderThrows = throws;
 }
 
 void SetProcessName(uint32_t pid, const std::string& name) {

@@ -41,6 +41,8 @@ void Reset();
 void SetPfcInitResult(int result);
 void SetNfInitResult(NF_STATUS result);
 void SetReadHeaderFails(bool fails);
+// pfc_readHeader raises std::bad_alloc, as an allocation that fails would.
+void SetReadHeaderThrows(bool throws);
 // The name that nf_getProcessNameA reports for a process; unknown processes make it fail.
 void SetProcessName(uint32_t pid, const std::string& name);
 

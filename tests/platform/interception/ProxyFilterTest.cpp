@@ -268,6 +268,31 @@ TEST_F(ProxyFilterTest, ConnectTunnelsRelayTlsAndFilterPlainHttp) {
     EXPECT_EQ(Program().partLines[0], "GET /inside HTTP/1.1\r\n");
 }
 
+// Raw bytes for the server (slot 10) travel through an open tunnel; on a connection that carries
+// HTTP they have nowhere to go, and the call says so instead of dropping them in silence.
+TEST_F(ProxyFilterTest, RawBytesForTheServerNeedAnOpenTunnel) {
+    std::atomic<ENDPOINT_ID> connection{0};
+    Program().onConnected = [&](ENDPOINT_ID id, PNF_TCP_CONN_INFO) {
+        pfc_addFilter(id, FT_HTTP, FF_READ_ONLY_IN, 3, FT_NONE);
+        connection = id;
+    };
+    ASSERT_TRUE(StartLibrary());
+    {
+        RawClient client(ProxyPort());
+        client.Send(GetRequest(origin_.Url("/plain")));
+        client.ReadUntil("origin saw GET /plain");
+        EXPECT_EQ(nf_tcpPostSend(connection, "\x01raw", 4), NF_STATUS_FAIL);
+    }
+    RawClient client(ProxyPort());
+    client.Send("CONNECT " + origin_.Authority() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(client.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+    std::string record("\x16\x03\x01\x00\x01!", 6);
+    client.Send(record);
+    EXPECT_EQ(client.ReadAtLeast(record.size()), record);  // relayed: the tunnel is open
+    EXPECT_EQ(nf_tcpPostSend(connection, "\x01raw", 4), NF_STATUS_SUCCESS);
+    EXPECT_EQ(client.ReadAtLeast(4), "\x01raw");  // the origin echoes what reached it
+}
+
 TEST_F(ProxyFilterTest, OddlyWrittenRequestLinesInATunnelAreJudgedOrRefusedNeverRelayed) {
     Program().onPart = [&](ENDPOINT_ID id, PFObject*) {
         PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
