@@ -25,6 +25,7 @@ namespace {
 
 constexpr int kWidth = 479;
 constexpr int kHeight = 415;
+constexpr int kCloseLeft = 445;  // the close picture's left edge
 const QColor kTitleColour(66, 192, 251);
 const QColor kOutlineColour(0x8a, 0x99, 0xa8);
 
@@ -47,6 +48,18 @@ QFont UiFont(const char* family, int pixels, bool bold = false) {
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
+}
+
+// The header's texts are placed for the program's own font; where the desktop's font is wider,
+// a text that would run under the close picture or off the window is drawn smaller instead.
+void FitToWidth(QLabel* label, int maxWidth) {
+    constexpr int kSmallestPixels = 9;
+    QFont font = label->font();
+    while (label->sizeHint().width() > maxWidth && font.pixelSize() > kSmallestPixels) {
+        font.setPixelSize(font.pixelSize() - 1);
+        label->setFont(font);
+    }
+    label->adjustSize();
 }
 
 void SetTextColour(QWidget* widget, const QColor& colour) {
@@ -78,6 +91,13 @@ QLabel* TReportDlg::AddLabel(const char* name, const char* text, int left, int t
     return label;
 }
 
+// An introduction line, white over the header picture.
+void TReportDlg::AddIntro(const char* name, const char* text, int top) {
+    QLabel* intro = AddLabel(name, text, 24, top);
+    SetTextColour(intro, Qt::white);
+    FitToWidth(intro, kWidth - 24 - 8);
+}
+
 void TReportDlg::BuildWindow() {
     setWindowTitle(Tr(texts_.caption));
     setFixedSize(kWidth, kHeight);
@@ -103,20 +123,20 @@ void TReportDlg::BuildWindow() {
 
     Label4 = AddLabel("Label4", texts_.title, 53, 9);
     Label4->setFont(UiFont("Segoe UI Semibold", 16, true));
-    Label4->adjustSize();
+    FitToWidth(Label4, kCloseLeft - 53 - 4);
     SetTextColour(Label4, kTitleColour);
     Label4->installEventFilter(this);
 
     ImageReduitFenetre = new QLabel(this);
     ImageReduitFenetre->setObjectName(QStringLiteral("ImageReduitFenetre"));
-    ImageReduitFenetre->setGeometry(445, 9, 24, 24);
+    ImageReduitFenetre->setGeometry(kCloseLeft, 9, 24, 24);
     ImageReduitFenetre->setPixmap(ReportArtworkPixmap("report_close.svg", QSize(24, 24)));
     ImageReduitFenetre->setCursor(Qt::PointingHandCursor);
     ImageReduitFenetre->installEventFilter(this);
 
-    SetTextColour(AddLabel("Label5", texts_.intro, 24, texts_.introTop), Qt::white);
+    AddIntro("Label5", texts_.intro, texts_.introTop);
     if (texts_.secondIntro != nullptr) {
-        SetTextColour(AddLabel("Label6", texts_.secondIntro, 24, 80), Qt::white);
+        AddIntro("Label6", texts_.secondIntro, 80);
     }
 
     AddLabel("Label1", text::kAddressLabel, 24, 136);

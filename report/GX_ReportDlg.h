@@ -79,6 +79,7 @@ class TReportDlg : public QDialog {
   private:
     void BuildWindow();
     QLabel* AddLabel(const char* name, const char* text, int left, int top);
+    void AddIntro(const char* name, const char* text, int top);
     void Image1MouseDown(const QPoint& globalPosition);
     void ShowOutcome(bool sent);
 
