@@ -94,6 +94,12 @@ TEST_F(ReportDlgTest, IsABorderlessWhiteWindowWithTheControlsInPlace) {
         EXPECT_EQ(dialog->size(), QSize(479, 415));
         EXPECT_EQ(dialog->palette().color(QPalette::Window), QColor(Qt::white));
         EXPECT_EQ(dialog->windowTitle(), Tr(texts.caption));
+        // The messages keep their single carriage return; the box shows it as a line break.
+        EXPECT_EQ(QString::fromUtf8(dialog->Texts().successText).replace('\r', '\n'),
+                  Tr(texts.successText));
+        EXPECT_EQ(QString::fromUtf8(dialog->Texts().failureText).replace('\r', '\n'),
+                  Tr(texts.failureText));
+        EXPECT_EQ(std::string(dialog->Texts().successText).find('\n'), std::string::npos);
         const struct {
             const char* name;
             QRect geometry;
@@ -204,7 +210,7 @@ TEST_F(ReportDlgTest, SendsWhatWasTypedEncodedAndRowsJoinedWithBreaks) {
     QTest::keyClick(description, Qt::Key_Return);  // a new row, not OK
     QTest::keyClicks(description, QStringLiteral("ligne 2"));
     QTest::keyClick(description, Qt::Key_Return);  // an empty last row
-    Child<QLineEdit>(*dialog, "Email")->setText(Tr("l'élise+1@exemple.fr"));
+    Child<QLineEdit>(*dialog, "Email")->setText(Tr("l'élise+1@exemple.fr€Ł"));
     EXPECT_TRUE(server.Targets().empty());
     EXPECT_EQ(dialog->DescriptionRows(), (QStringList{"ligne 1", "ligne 2"}));
 
@@ -214,7 +220,7 @@ TEST_F(ReportDlgTest, SendsWhatWasTypedEncodedAndRowsJoinedWithBreaks) {
     const std::string target = server.Targets()[0];
     EXPECT_EQ(QueryValue(target, "u"), "a%20b%2Fc%2Ed");
     EXPECT_EQ(QueryValue(target, "d"), "ligne%201%3Cbr%3Eligne%202");
-    EXPECT_EQ(QueryValue(target, "m"), "l%60%E9lise%2B1%40exemple%2Efr");
+    EXPECT_EQ(QueryValue(target, "m"), "l%60%E9lise%2B1%40exemple%2Efr%80%3F");
     EXPECT_EQ(target.find("&x="), std::string::npos);
 }
 

@@ -83,6 +83,18 @@ TEST_F(ReportSenderTest, CountsAGetThatReturnsAsSuccessAndOneThatRaisesAsAFailed
     }
 }
 
+TEST_F(ReportSenderTest, GoesOnAfterFailedAttemptsAndStopsAtTheFirstSuccess) {
+    test::ReportingServer server;
+    server.AnswerFirst(2, 500);
+    const std::string address = server.Base() + kPath + "1&u=&d=&m=";
+    const ReportOutcome outcome = Send(address);
+    EXPECT_TRUE(outcome.sent);
+    EXPECT_EQ(outcome.attempts, 3);
+    EXPECT_EQ(pauses, (std::vector<int>{500, 500}));
+    // Every attempt asks for the same address.
+    EXPECT_EQ(server.Targets(), std::vector<std::string>(3, std::string(kPath) + "1&u=&d=&m="));
+}
+
 TEST_F(ReportSenderTest, ThePauseHoldsTheEventsBack) {
     bool ran = false;
     QTimer::singleShot(0, [&ran] { ran = true; });

@@ -45,9 +45,17 @@ void ReportingServer::Answer(const std::string& path, int status, const std::str
     replies_[path] = Reply{status, location};
 }
 
+void ReportingServer::AnswerFirst(int count, int status) {
+    firstCount_ = count;
+    firstStatus_ = status;
+}
+
 std::string ReportingServer::Response(const std::string& target) const {
     const auto found = replies_.find(target.substr(0, target.find('?')));
-    const Reply reply = found == replies_.end() ? Reply{} : found->second;
+    Reply reply = found == replies_.end() ? Reply{} : found->second;
+    if (static_cast<int>(targets_.size()) <= firstCount_) {
+        reply = Reply{firstStatus_, ""};
+    }
     const std::string body = "<html>" + std::to_string(reply.status) + "</html>";
     std::string response =
         "HTTP/1.0 " + std::to_string(reply.status) + " " + ReasonOf(reply.status) + "\r\n";

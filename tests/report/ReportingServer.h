@@ -20,6 +20,8 @@ class ReportingServer {
     // Requests whose path (the target without its query) is `path` get `status`; a `location`
     // is sent as the Location field (a relocation to another path of this server).
     void Answer(const std::string& path, int status, const std::string& location = "");
+    // The first `count` requests, whatever their path, get `status`.
+    void AnswerFirst(int count, int status);
     const std::vector<std::string>& Targets() const { return targets_; }
 
   private:
@@ -31,6 +33,8 @@ class ReportingServer {
         std::string location;
     };
     std::map<std::string, Reply> replies_;
+    int firstCount_ = 0;
+    int firstStatus_ = 200;
     std::vector<std::string> targets_;
     QObject context_;
     QTcpServer server_;
