@@ -30,6 +30,8 @@
 #include "lists/ProductSite.h"
 #include "platform/codepage/Cp1252.h"
 #include "platform/registry/Registry.h"
+#include "report/GX_DemanderAnalyseSiteDlg.h"
+#include "report/GX_SignalerSiteMalveillantDlg.h"
 #include "store/GX_ConfigReg.h"
 
 namespace gx {
@@ -106,6 +108,8 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     HelpFolder = DefaultHelpFolder();
     EndProgram = [](int status) { QCoreApplication::exit(status); };
     BuildWindow();
+    SignalerSiteMalveillantDlg = new TSignalerSiteMalveillantDlg(this);
+    DemanderAnalyseSiteDlg = new TDemanderAnalyseSiteDlg(this);
 }
 
 TFormGardalix::~TFormGardalix() {
@@ -476,11 +480,11 @@ void TFormGardalix::Label_MiseAJourClick() {
 }
 
 void TFormGardalix::ImageSignalerSiteClick() {
-    // The site report dialog opens from here once it is part of the program.
+    SignalerSiteMalveillantDlg->exec();
 }
 
 void TFormGardalix::ImageDemanderAnalyseClick() {
-    // The analysis request dialog opens from here once it is part of the program.
+    DemanderAnalyseSiteDlg->exec();
 }
 
 }  // namespace gx

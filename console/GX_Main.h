@@ -25,6 +25,8 @@ class QToolButton;
 namespace gx {
 
 class TSidePageControl;
+class TSignalerSiteMalveillantDlg;
+class TDemanderAnalyseSiteDlg;
 
 // Without a display nobody can answer a box: the console's boxes are then written to stderr and
 // count as answered with their default button.
@@ -147,6 +149,9 @@ class TFormGardalix : public QWidget {
     QTimer* TimerQuit = nullptr;
     QTimer* TimerCheckMiseAjour = nullptr;
     QTimer* TimerUpDateEventLog = nullptr;
+    // The two report dialogs, made with the window and only shown by their entries.
+    TSignalerSiteMalveillantDlg* SignalerSiteMalveillantDlg = nullptr;
+    TDemanderAnalyseSiteDlg* DemanderAnalyseSiteDlg = nullptr;
 };
 
 }  // namespace gx

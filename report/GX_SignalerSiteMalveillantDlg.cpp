@@ -1,0 +1,27 @@
+#include "report/GX_SignalerSiteMalveillantDlg.h"
+
+namespace gx {
+
+const TReportDlgTexts& TSignalerSiteMalveillantDlg::Table() {
+    static const TReportDlgTexts texts{
+        "SignalerSiteMalveillantDlg",
+        "Signaler un site malveillant",
+        "Signaler un site malveillant",
+        "Vous avez trouvé un site web malveillant, une URL malveillante, une armaque ?",
+        nullptr,
+        64,
+        "/gardalix/report_url.php?id=",
+        "Signalement enregistré",
+        "Votre signalement a bien été enregistré.\rVous allez recevoir un rapport par mail à "
+        "l'adresse fournie.",
+        "Signalement non enregistré",
+        "Impossible de transmettre votre signalement.\rRenouvelez votre signalement "
+        "ultérieurement.",
+    };
+    return texts;
+}
+
+TSignalerSiteMalveillantDlg::TSignalerSiteMalveillantDlg(QWidget* parent)
+    : TReportDlg(Table(), parent) {}
+
+}  // namespace gx

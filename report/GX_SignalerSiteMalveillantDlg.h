@@ -1,0 +1,17 @@
+// The report of a malicious site or a scam: the report window with its own texts, sent to
+// "/gardalix/report_url.php".
+#pragma once
+
+#include "report/GX_ReportDlg.h"
+
+namespace gx {
+
+class TSignalerSiteMalveillantDlg : public TReportDlg {
+    Q_OBJECT
+  public:
+    explicit TSignalerSiteMalveillantDlg(QWidget* parent = nullptr);
+
+    static const TReportDlgTexts& Table();
+};
+
+}  // namespace gx
