@@ -15,7 +15,6 @@ namespace {
 
 // The layer maps this Windows folder to a data folder of its own on other systems.
 constexpr wchar_t kDataFolder[] = L"c:\\netfilter2";
-constexpr char kRootCertSubject[] = "NFSDK Sample CA";
 constexpr char kDriverName[] = "gardalix";
 
 void OnThreadStart() {}

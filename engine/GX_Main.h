@@ -5,6 +5,11 @@
 
 namespace gx {
 
+// The subject of the root certificate that signs the certificates of inspected HTTPS sites. The
+// interception library makes its root with it; the tools that install the root's trust find
+// it by it.
+inline constexpr char kRootCertSubject[] = "NFSDK Sample CA";
+
 // Starts both interception layers with the engine's callbacks and the two base rules.
 // True when the engine runs. Main thread only.
 bool StartDriver();

@@ -26,6 +26,7 @@
 #include "platform/interception/Proxy.h"
 #include "platform/interception/Rules.h"
 #include "platform/interception/SocketMark.h"
+#include "platform/tls/DataFolder.h"
 
 // The connection-level handler that the protocol layer hands to nf_init. There is one protocol
 // layer, so one handler; it only proves that nf_init is started through pfc_getNFEventHandler.
@@ -89,18 +90,10 @@ bool ParseListenAddress(const char* text, asio::ip::tcp::endpoint& endpoint) {
     return true;
 }
 
-// The program passes the Windows folder "c:\netfilter2". Ours is netfilter2 under the user's
-// data folder: $XDG_DATA_HOME/gardalix/netfilter2, or ~/.local/share/gardalix/netfilter2.
+// The program passes the Windows folder "c:\netfilter2". Ours is the folder of that name in
+// the user's data folder (see DataFolder.h).
 std::string MapDataFolder(const wchar_t* windowsFolder) {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.local/share";
-    } else {
-        base = "/tmp";
-    }
-    std::string last = "netfilter2";
+    std::string last = gx::tls::kDataFolderName;
     if (windowsFolder) {
         std::wstring wide(windowsFolder);
         size_t slash = wide.find_last_of(L"\\/");
@@ -115,12 +108,11 @@ std::string MapDataFolder(const wchar_t* windowsFolder) {
             last = narrow;
         }
     }
-    std::string gardalix = base + "/gardalix";
-    ::mkdir(base.c_str(), 0700);
-    ::mkdir(gardalix.c_str(), 0700);
-    std::string folder = gardalix + "/" + last;
-    ::mkdir(folder.c_str(), 0700);
-    return folder;
+    const char* home = std::getenv("HOME");
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::string base = gx::tls::UserDataBase(home ? home : "", xdg ? xdg : "");
+    gx::tls::MakeInterceptionFolder(base, last);
+    return gx::tls::InterceptionFolder(base, last);
 }
 
 void SayOnce(const std::string& text) {

@@ -1,0 +1,160 @@
+#include "platform/tls/RootAuthority.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "platform/tls/CertificateBuilder.h"
+
+namespace gx::tls {
+namespace {
+
+constexpr std::chrono::seconds kRootLifetime{10LL * 365 * 24 * 3600};
+constexpr std::chrono::seconds kRootBackdating{24 * 3600};  // clocks that run a little late
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return in.bad() ? std::nullopt : std::optional<std::string>(contents.str());
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string CommonNameOf(X509* certificate) {
+    char name[256] = "";
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, name,
+                              sizeof name);
+    return name;
+}
+
+std::string DamagedSuffix() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
+    return stamp;
+}
+
+void SetAside(const std::string& folder) {
+    std::string suffix = DamagedSuffix();
+    for (const char* name : {kRootKeyFile, kRootCertificateFile}) {
+        std::string path = folder + "/" + name;
+        if (Exists(path)) {
+            ::rename(path.c_str(), (path + suffix).c_str());
+        }
+    }
+}
+
+RootAuthority Complete(PkeyHandle key, X509Handle cert, const std::string& folder) {
+    RootAuthority root;
+    root.fingerprint = Fingerprint(cert.get());
+    root.key = ShareKey(std::move(key));
+    root.certificate = ShareCertificate(std::move(cert));
+    root.certificatePath = folder + "/" + kRootCertificateFile;
+    return root;
+}
+
+std::optional<RootAuthority> CreateRoot(const std::string& folder, const std::string& subject) {
+    PkeyHandle key = NewEcKey();
+    if (!key) {
+        return std::nullopt;
+    }
+    CertificateSpec spec;
+    spec.commonName = subject;
+    spec.publicKey = key.get();
+    spec.signingKey = key.get();
+    spec.authority = true;
+    spec.validFrom = -kRootBackdating;
+    spec.validFor = kRootLifetime;
+    X509Handle cert = BuildCertificate(spec);
+    if (!cert ||
+        !WriteFileAtomically(folder + "/" + kRootKeyFile, PrivateKeyPem(key.get()), 0600) ||
+        !WriteFileAtomically(folder + "/" + kRootCertificateFile, CertificatePem(cert.get()),
+                             0644)) {
+        return std::nullopt;
+    }
+    return Complete(std::move(key), std::move(cert), folder);
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, const std::string& contents, unsigned mode) {
+    std::string temporary = path + ".tmp-XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        return false;
+    }
+    bool written = ::fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (written && done < contents.size()) {
+        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        written = n > 0;
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::optional<RootAuthority> LoadRoot(const std::string& folder, const std::string& subject) {
+    auto keyPem = ReadWholeFile(folder + "/" + kRootKeyFile);
+    auto certPem = ReadWholeFile(folder + "/" + kRootCertificateFile);
+    if (!keyPem || !certPem) {
+        return std::nullopt;
+    }
+    PkeyHandle key = PrivateKeyFromPem(*keyPem);
+    X509Handle cert = CertificateFromPem(*certPem);
+    if (!key || !cert || X509_check_private_key(cert.get(), key.get()) != 1 ||
+        CommonNameOf(cert.get()) != subject ||
+        X509_cmp_current_time(X509_get0_notAfter(cert.get())) <= 0) {
+        return std::nullopt;
+    }
+    return Complete(std::move(key), std::move(cert), folder);
+}
+
+std::optional<RootAuthority> LoadOrCreateRoot(const std::string& folder, const std::string& subject,
+                                              std::string* notice) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return std::nullopt;
+    }
+    if (auto root = LoadRoot(folder, subject)) {
+        return root;
+    }
+    bool somethingThere =
+        Exists(folder + "/" + kRootKeyFile) || Exists(folder + "/" + kRootCertificateFile);
+    if (somethingThere) {
+        SetAside(folder);
+        if (notice) {
+            *notice =
+                "le certificat racine de Gardalix \xC3\xA9tait illisible ou ab\xC3\xAEm\xC3\xA9 ; "
+                "il a "
+                "\xC3\xA9t\xC3\xA9 mis de c\xC3\xB4t\xC3\xA9 et un nouveau a \xC3\xA9t\xC3\xA9 "
+                "cr\xC3\xA9\xC3\xA9 "
+                "(\xC2\xAB gx-driver trust \xC2\xBB pour lui faire confiance).";
+        }
+    }
+    return CreateRoot(folder, subject);
+}
+
+}  // namespace gx::tls
