@@ -27,7 +27,7 @@ function(gx_add_test)
                                                  GX_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     gtest_discover_tests(${T_NAME} TEST_PREFIX "${T_PREFIX}" DISCOVERY_TIMEOUT 120
-                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+                         PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}" TIMEOUT 300)
 endfunction()
 
 # gx_add_benchmark(NAME name SOURCES ... [LIBS ...])

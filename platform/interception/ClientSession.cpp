@@ -33,9 +33,9 @@ sockaddr_storage ToStorage(const asio::ip::tcp::endpoint& endpoint) {
 }
 
 // "host" or "host:port" as a Host field names a server; IPv6 addresses in brackets.
-std::string AuthorityOf(const std::string& host, uint16_t port) {
+std::string AuthorityOf(const std::string& host, uint16_t port, uint16_t defaultPort) {
     std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return port == 80 ? authority : authority + ":" + std::to_string(port);
+    return port == defaultPort ? authority : authority + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -184,6 +184,12 @@ void ClientSession::ProcessInput() {
         size_t available = inEnd_ - inStart_;
         switch (phase_) {
             case Phase::Head:
+                if (tlsFirstRequest_ && !FirstTlsRequestIsHttp()) {
+                    if (!closed_) {
+                        ReadClient();
+                    }
+                    return;
+                }
                 if (responses_.Owed() >= kMaxOwedResponses) {
                     pausedForResponses_ = true;  // resumed by ResumeAfterResponses
                     return;
@@ -294,10 +300,17 @@ void ClientSession::HandleRequest(RequestHead head) {
     if (fixed_) {
         current_.originHost = fixed_->host;
         current_.originPort = fixed_->port;
+        bool tls = !tlsServerName_.empty();
         if (head.host.empty() && !head.absoluteForm) {
             // An HTTP/1.0 request may name no host; the server it goes to is known, and the
             // program judges the address with that host, as a client naming it would send it.
-            head.fields.insert(0, "Host: " + AuthorityOf(fixed_->host, fixed_->port) + "\r\n");
+            head.host = tls ? tlsServerName_ : fixed_->host;
+            head.fields.insert(
+                0, "Host: " + AuthorityOf(head.host, fixed_->port, tls ? 443 : 80) + "\r\n");
+        }
+        if (tls && tls::CanonicalServerName(head.host) != tlsServerName_) {
+            Refuse(421);  // the request names another server than the one its TLS was set up for
+            return;
         }
     } else if (!head.absoluteForm) {
         Refuse(400);  // not a proxy request: it names no origin
@@ -447,6 +460,7 @@ void ClientSession::UpdateDeadline() {
             deadline_.Set(now + limits.idleTimeout);
             break;
         case Phase::Sniff:
+        case Phase::TlsHandshake:
             deadline_.Set(headDeadline_);
             break;
         case Phase::FirstBytes:

@@ -38,6 +38,8 @@
 #include "platform/interception/ProgramBridge.h"
 #include "platform/interception/ResponseQueue.h"
 #include "platform/interception/Transport.h"
+#include "platform/tls/ClientHello.h"
+#include "platform/tls/LeafIssuer.h"
 
 namespace gx::interception {
 
@@ -90,6 +92,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     void OriginConnectedForTunnel(OriginConnection* origin);
     void OriginSpokeFirst(OriginConnection* origin);
     void OriginUpgraded(OriginConnection* origin);
+    // The server of this inspected connection cannot be inspected (it wants a client
+    // certificate): the next connection of this program to it is relayed untouched.
+    void TlsServerCannotBeInspected();
     void TunnelEnded();
 
     // While held, bytes delivered for the client gather instead of being written one piece at a
@@ -120,6 +125,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
         AwaitOrigin,   // a passed request waits until its origin connection is free
         AwaitUpgrade,  // an upgrade request went out; its response decides
         AwaitConnect,  // CONNECT: connecting to the target
+        TlsHandshake,  // an HTTPS connection to inspect: our end of its TLS is being set up
         Sniff,         // CONNECT established: the first bytes decide HTTP or raw relay
         Tunnel,        // raw relay both ways
         Closing,       // nothing more is read; close once the responses are written
@@ -150,6 +156,13 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     void AfterRequest();
     void DeliverWholeRequest();
     void StartConnect(RequestHead head);
+    void AnswerConnectAtOnce(RequestHead head);
+    bool CanIntercept();
+    bool InterceptTls(const tls::ClientHello& hello);
+    void OnClientHandshake(const asio::error_code& error, const std::string& name,
+                           const std::string& program);
+    bool FirstTlsRequestIsHttp();
+    std::string ProgramPath() const;
     void OpenTunnelOrigin(const std::string& host, uint16_t port);
     void EnterTunnel();
     void DecideSniff();
@@ -190,6 +203,12 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     bool announced_ = false;  // the program was told of the connection (slot 3)
     bool filtered_ = false;
     std::atomic<bool> httpFilter_{false};
+    std::atomic<bool> tlsFilter_{false};
+    bool connectAnswered_ = false;  // CONNECT answered before its origin was connected
+    // The server name of an inspected HTTPS connection (lower case); empty for plain ones.
+    std::string tlsServerName_;
+    std::string tlsProgram_;        // the program of that connection, for the fail-open memory
+    bool tlsFirstRequest_ = false;  // no request has come through the inspected TLS yet
     std::atomic<bool> suspended_{false};
     std::atomic<bool> tunnelOpen_{false};  // raw bytes from the program may go to the origin
 

@@ -58,6 +58,10 @@ int ParseResponseHead(std::string_view head, std::string_view requestMethod, Res
 bool SplitAuthority(std::string_view authority, std::string& host, uint16_t& port,
                     uint16_t defaultPort);
 
+// The proxy's answer when an HTTPS site's certificate does not verify (status 502): a French
+// page naming the host and the reason (Windows-1252).
+std::string CertificateErrorResponse(const std::string& host, const std::string& reason);
+
 // A short complete response sent by the proxy itself when it refuses a request.
 std::string ErrorResponse(int status);
 

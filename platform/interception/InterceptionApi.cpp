@@ -142,6 +142,20 @@ std::optional<gx::DriverConfig> UsableDriver() {
     return driver;
 }
 
+// What HTTPS inspection needs, when the program named a root subject: the root is loaded, or
+// made on first start. Inspection itself waits until the root is trusted.
+std::shared_ptr<TlsInterceptor> HttpsInspection() {
+    if (gRootCertSubject.empty()) {
+        return nullptr;
+    }
+    std::string notice;
+    auto tls = TlsInterceptor::Create(gDataFolder, gRootCertSubject, &notice);
+    if (!notice.empty()) {
+        std::fprintf(stderr, "gardalix: %s\n", notice.c_str());
+    }
+    return tls;
+}
+
 void StopProxyLocked() {
     std::shared_ptr<Proxy> proxy = gProxy.exchange(nullptr);
     if (proxy) {
@@ -201,6 +215,7 @@ NF_STATUS nf_init(const char* driverName, NF_EventHandler* handler) {
     try {
         auto proxy = std::make_shared<Proxy>(std::make_shared<ProgramCallbacks>(gEvents), gRules,
                                              GetLimits());
+        proxy->SetTls(HttpsInspection());
         try {
             if (!proxy->Start(endpoint, driver)) {
                 return NF_STATUS_FAIL;
@@ -312,9 +327,10 @@ void pfc_free(void) {
     StopProxyLocked();
     gProtocolLayerUp = false;
     gEvents = PFEvents{};
+    gRootCertSubject.clear();  // each start names it again
 }
 
-// Kept for the TLS layer, which will sign its certificates with a root of this subject.
+// The subject of the root that signs the leaves of inspected HTTPS sites; read at nf_init.
 int pfc_setRootSSLCertSubject(const char* subject) {
     std::lock_guard lock(gStateMutex);
     gRootCertSubject = subject ? subject : "";

@@ -12,16 +12,19 @@ constexpr size_t kIdleReadChunk = 16 * 1024;
 }  // namespace
 
 std::shared_ptr<OriginConnection> OriginConnection::Create(ClientSession& session, std::string host,
-                                                           uint16_t port) {
-    auto origin = std::make_shared<OriginConnection>(session, std::move(host), port);
+                                                           uint16_t port, std::string tlsName) {
+    auto origin =
+        std::make_shared<OriginConnection>(session, std::move(host), port, std::move(tlsName));
     origin->deadline_.SetOwner(origin);
     return origin;
 }
 
-OriginConnection::OriginConnection(ClientSession& session, std::string host, uint16_t port)
+OriginConnection::OriginConnection(ClientSession& session, std::string host, uint16_t port,
+                                   std::string tlsName)
     : session_(session),
       host_(std::move(host)),
       port_(port),
+      tlsName_(std::move(tlsName)),
       stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
       resolver_(session.Executor()),
       deadline_(session.Executor(), [this] { OnTimeout(); }) {}
@@ -164,10 +167,57 @@ void OriginConnection::OnConnected(const asio::error_code& error) {
         ConnectNext();
         return;
     }
-    connecting_ = false;
-    connected_ = true;
     asio::error_code ignored;
     stream_->Socket().set_option(asio::ip::tcp::no_delay(true), ignored);
+    if (!tlsName_.empty()) {
+        StartTls();
+        return;
+    }
+    Ready();
+}
+
+// The server's side of an inspected HTTPS connection: nothing is sent before the server proved
+// who it is.
+void OriginConnection::StartTls() {
+    TlsInterceptor* tls = session_.Owner().Tls();
+    auto stream = std::make_unique<TlsClientTransport>(std::move(stream_->Socket()),
+                                                       tls->ForServers(), tlsName_);
+    TlsClientTransport* handshaking = stream.get();
+    stream_ = std::move(stream);
+    handshaking->Handshake(
+        [self = shared_from_this(), owner = session_.shared_from_this(),
+         handshaking](const asio::error_code& error) { self->OnTlsHandshake(error, handshaking); });
+}
+
+void OriginConnection::OnTlsHandshake(const asio::error_code& error, TlsClientTransport* stream) {
+    if (closed_) {
+        return;
+    }
+    if (error) {
+        std::string problem = stream->CertificateProblem();
+        if (problem.empty() && stream->ClientCertificateRequested()) {
+            session_.TlsServerCannotBeInspected();
+            problem =
+                "le site demande un certificat client ; la prochaine connexion lui sera "
+                "transmise sans inspection";
+        } else if (problem.empty()) {
+            problem =
+                "la connexion s\xE9"
+                "curis\xE9"
+                "e avec le site a \xE9"
+                "chou\xE9"
+                "e";
+        }
+        failurePage_ = CertificateErrorResponse(tlsName_, problem);
+        Fail(502);
+        return;
+    }
+    Ready();
+}
+
+void OriginConnection::Ready() {
+    connecting_ = false;
+    connected_ = true;
     if (forTunnel_) {
         SetDeadline(Clock::time_point::max());
         ReadMore();

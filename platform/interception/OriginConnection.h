@@ -14,15 +14,17 @@
 #include "platform/interception/Deadline.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
+#include "platform/interception/TlsTransport.h"
 #include "platform/interception/Transport.h"
 
 namespace gx::interception {
 
 class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
   public:
+    // tlsName: the server name to verify over TLS; empty for plain HTTP.
     static std::shared_ptr<OriginConnection> Create(ClientSession& session, std::string host,
-                                                    uint16_t port);
-    OriginConnection(ClientSession& session, std::string host, uint16_t port);
+                                                    uint16_t port, std::string tlsName = {});
+    OriginConnection(ClientSession& session, std::string host, uint16_t port, std::string tlsName);
 
     // Sends a judged request; its response fills the slot.
     void BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
@@ -43,6 +45,9 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool Busy() const { return slot_ != nullptr; }
     bool Backlogged() const;
     bool Closed() const { return closed_; }
+    // The answer owed to the client when this connection failed for a reason of its own (a
+    // server certificate that does not verify); empty otherwise.
+    const std::string& FailurePage() const { return failurePage_; }
 
   private:
     enum class Reading { Idle, Head, Body, Tunnel };
@@ -51,6 +56,9 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void OnResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results);
     void ConnectNext();
     void OnConnected(const asio::error_code& error);
+    void StartTls();
+    void OnTlsHandshake(const asio::error_code& error, TlsClientTransport* stream);
+    void Ready();
     void Flush();
     void ReadMore();
     void OnRead(const asio::error_code& error, size_t n);
@@ -65,6 +73,8 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     ClientSession& session_;
     std::string host_;
     uint16_t port_;
+    std::string tlsName_;
+    std::string failurePage_;
     std::unique_ptr<Transport> stream_;
     asio::ip::tcp::resolver resolver_;
     Deadline deadline_;

@@ -23,6 +23,7 @@
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/ProgramBridge.h"
 #include "platform/interception/Rules.h"
+#include "platform/interception/TlsInterceptor.h"
 
 namespace gx::interception {
 
@@ -54,6 +55,9 @@ class Proxy {
 
     // For the sessions.
     ProgramBridge& Program() { return *program_; }
+    // HTTPS inspection; nullptr when the proxy has none (no root could be had).
+    TlsInterceptor* Tls() const { return tls_.get(); }
+    void SetTls(std::shared_ptr<TlsInterceptor> tls) { tls_ = std::move(tls); }
     const RuleList& Rules() const { return rules_; }
     ProcessFinder& Processes() { return processes_; }
     const Limits& GetLimits() const { return limits_; }
@@ -81,6 +85,7 @@ class Proxy {
     void RunWorker(asio::io_context& context);
 
     std::shared_ptr<ProgramBridge> program_;
+    std::shared_ptr<TlsInterceptor> tls_;
     RuleList& rules_;
     Limits limits_;
     ProcessFinder processes_;

@@ -35,9 +35,11 @@ void ClientSession::Announce(const ConnectionAnnouncement& connection) {
 }
 
 void ClientSession::AttachFilter(PF_FilterType type, uint32_t flags) {
-    // TLS (100) and proxy (500) filters are accepted; TLS connections are relayed untouched.
+    // The proxy filter (500) is how every connection here is carried anyway.
     if (type == FT_HTTP) {
         httpFilter_ = true;
+    } else if (type == FT_SSL) {
+        tlsFilter_ = true;  // HTTPS is inspected once the root is trusted
     }
 }
 

@@ -17,7 +17,8 @@ std::string OriginKey(const std::string& host, uint16_t port) {
 }  // namespace
 
 std::shared_ptr<OriginConnection> ClientSession::OriginFor(const std::string& host, uint16_t port) {
-    std::string key = OriginKey(host, port);
+    // The requests of an inspected HTTPS connection go to the server over TLS.
+    std::string key = (tlsServerName_.empty() ? "" : "tls|") + OriginKey(host, port);
     auto found = origins_.find(key);
     if (found != origins_.end() && !found->second->Closed()) {
         return found->second;
@@ -31,7 +32,7 @@ std::shared_ptr<OriginConnection> ClientSession::OriginFor(const std::string& ho
             }
         }
     }
-    auto origin = OriginConnection::Create(*this, host, port);
+    auto origin = OriginConnection::Create(*this, host, port, tlsServerName_);
     origins_[key] = origin;
     return origin;
 }
@@ -41,13 +42,14 @@ std::shared_ptr<OriginConnection> ClientSession::OriginFor(const std::string& ho
 void ClientSession::OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) {
     bool relayed =
         phase_ == Phase::AwaitConnect || phase_ == Phase::Sniff || phase_ == Phase::Tunnel;
-    if (rawRelay_ || (transparent_ && relayed)) {
+    if (rawRelay_ || ((transparent_ || connectAnswered_) && relayed)) {
         Close();  // the client expects no HTTP answer from us on a relayed connection
         return;
     }
     if (slot && !slot->complete) {
         if (!slot->started) {
-            std::string answer = ErrorResponse(status);
+            std::string answer = origin && !origin->FailurePage().empty() ? origin->FailurePage()
+                                                                          : ErrorResponse(status);
             Deliver(slot, answer.data(), answer.size());
         }
         FinishSlot(slot, true);
@@ -169,6 +171,9 @@ void ClientSession::FlushClient() {
                            return;
                        }
                        self->FlushClient();
+                       if (self->phase_ == Phase::FirstBytes) {
+                           self->ProcessInput();  // a ClientHello waited for this write
+                       }
                        if (ResponseSlot* head = self->responses_.Head()) {
                            if (auto origin = head->origin.lock()) {
                                origin->ResumeReading();

@@ -41,6 +41,10 @@ void ClientSession::StartConnect(RequestHead head) {
         Refuse(508);
         return;
     }
+    if (CanIntercept()) {
+        AnswerConnectAtOnce(std::move(head));
+        return;
+    }
     std::string host = head.host;
     uint16_t port = head.port;
     OpenTunnelOrigin(host, port);
@@ -76,8 +80,8 @@ void ClientSession::OriginConnectedForTunnel(OriginConnection* origin) {
         ProcessInput();
         return;
     }
-    if (transparent_) {
-        phase_ = Phase::Sniff;  // nothing to answer: the client believes it talks to the server
+    if (transparent_ || connectAnswered_) {
+        phase_ = Phase::Sniff;  // nothing (more) to answer: the client talks to the server
         ProcessInput();
         return;
     }
@@ -105,16 +109,33 @@ void ClientSession::DecideSniff() {
     }
 }
 
-// A redirected connection that starts like an HTTP request goes to the filter; anything else
-// (TLS above all, or a CONNECT meant for a proxy further on) is relayed to its destination.
+// A redirected connection (or a CONNECT answered at once) that starts like an HTTP request goes
+// to the filter; HTTPS is inspected where it may be; anything else (a CONNECT meant for a proxy
+// further on, another protocol) is relayed to its destination.
 void ClientSession::DecideFirstBytes() {
     const char* data = in_.data() + inStart_;
     size_t available = inEnd_ - inStart_;
+    if (CanIntercept()) {
+        tls::ClientHello hello =
+            tls::ReadClientHello(reinterpret_cast<const unsigned char*>(data), available);
+        if (hello.verdict == tls::ClientHello::Verdict::NeedMore) {
+            return;
+        }
+        if (hello.verdict == tls::ClientHello::Verdict::Hello) {
+            if (!toClient_.Empty()) {
+                return;  // the tunnel's answer is still being written; resumed when it is
+            }
+            if (!InterceptTls(hello)) {
+                StartRawRelay();
+            }
+            return;
+        }
+    }
     std::optional<bool> http = LooksLikeHttp(data, available);
     if (!http) {
         return;
     }
-    if (*http && !StartsWithConnect(data, available)) {
+    if (*http && !(transparent_ && StartsWithConnect(data, available))) {
         phase_ = Phase::Head;
     } else {
         StartRawRelay();

@@ -75,6 +75,7 @@ X509Handle BuildCertificate(const CertificateSpec& spec) {
                   AddExtension(cert.get(), &context, NID_key_usage, "critical,digitalSignature") &&
                   AddExtension(cert.get(), &context, NID_ext_key_usage, "serverAuth") &&
                   AddExtension(cert.get(), &context, NID_subject_alt_name, spec.subjectAltName) &&
+                  AddExtension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
                   AddExtension(cert.get(), &context, NID_authority_key_identifier, "keyid:always");
     if (!extended || X509_sign(cert.get(), spec.signingKey, EVP_sha256()) <= 0) {
         return {};

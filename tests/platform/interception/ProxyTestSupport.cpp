@@ -179,6 +179,9 @@ bool ProxyTest::StartLibrary(bool baseRules) {
     if (!pfc_init(&gEvents, L"c:\\netfilter2")) {
         return false;
     }
+    if (!rootSubject_.empty()) {
+        pfc_setRootSSLCertSubject(rootSubject_.c_str());
+    }
     if (nf_init("gardalix", pfc_getNFEventHandler()) != 0) {
         pfc_free();
         return false;

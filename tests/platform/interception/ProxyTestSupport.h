@@ -66,6 +66,7 @@ class ProxyTest : public ::testing::Test {
 
     interception::Limits limits_;
     std::string dataHome_;
+    std::string rootSubject_;  // named to the library at start when not empty (HTTPS tests)
 };
 
 // A blocking client socket with generous time-outs.

@@ -1,0 +1,194 @@
+// HTTPS through the proxy once the installation's root is trusted: requests inside TLS are
+// judged like plain ones, a blocked one is answered inside TLS without any connection to its
+// server, the rest travel over a TLS connection that verifies the server; an invalid server is
+// never relayed; what cannot be inspected is relayed untouched, and not broken twice.
+#include <openssl/ssl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/interception/ProxyTestSupport.h"
+#include "platform/interception/TlsTestOrigin.h"
+#include "platform/tls/RootAuthority.h"
+#include "platform/tls/TrustMarker.h"
+
+namespace gx::test {
+namespace {
+
+constexpr char kSubject[] = "Gardalix test root";
+
+class HttpsTest : public ProxyTest {
+  protected:
+    void SetUp() override {
+        ProxyTest::SetUp();
+        rootSubject_ = kSubject;
+        authority_ = std::make_unique<TestAuthority>(dataHome_ + "/test-authority.pem");
+        // The library verifies servers against this store instead of the system's.
+        ::setenv("SSL_CERT_FILE", authority_->PemPath().c_str(), 1);
+        front_ = std::make_unique<TlsFront>(*authority_);
+        Program().onPart = [](ENDPOINT_ID id, PFObject* object) {
+            if (StreamText(object, 0).find("/listed") != std::string::npos) {
+                PostAnswer(id, "HTTP/1.1 404 Not OK", "bloqu\xE9", true);
+                return int{DPCR_BLOCK};
+            }
+            return int{DPCR_BYPASS};
+        };
+    }
+
+    // Starts the library and, unless told otherwise, trusts its root as `gx-driver trust` does.
+    bool StartHttps(bool trusted = true) {
+        if (!StartLibrary()) {
+            return false;
+        }
+        if (trusted) {
+            auto root = tls::LoadRoot(interception::DataFolder(), kSubject);
+            return root && tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint);
+        }
+        return true;
+    }
+
+    std::string RootPem() const {
+        return interception::DataFolder() + "/" + tls::kRootCertificateFile;
+    }
+
+    // curl through the proxy, trusting the given authority (our root by default).
+    CurlResult Curl(const std::string& arguments, const std::string& trust = "") {
+        return RunCurl("--proxy http://127.0.0.1:" + std::to_string(ProxyPort()) + " --cacert '" +
+                       (trust.empty() ? RootPem() : trust) + "' " + arguments);
+    }
+
+    std::unique_ptr<TestAuthority> authority_;
+    std::unique_ptr<TlsFront> front_;
+};
+
+TEST_F(HttpsTest, AListedAddressIsAnsweredInsideTlsAndItsServerIsNeverContacted) {
+    ASSERT_TRUE(StartHttps());
+    CurlResult blocked = Curl("-w ' %{http_code}' " + front_->Url("/listed"));
+    EXPECT_EQ(blocked.exitCode, 0) << blocked.output;
+    EXPECT_EQ(blocked.output, "bloqu\xE9 404");
+    EXPECT_EQ(front_->HandshakeCount(), 0);  // no TLS, not even a connection, to the server
+
+    CurlResult passed = Curl(front_->Url("/page"));
+    EXPECT_EQ(passed.exitCode, 0) << passed.output;
+    EXPECT_EQ(passed.output, "origin saw GET /page");
+    std::lock_guard lock(Program().mutex);
+    ASSERT_EQ(Program().partLines.size(), 2u);
+    EXPECT_EQ(Program().partLines[1], "GET /page HTTP/1.1\r\n");
+    EXPECT_NE(Program().partHeaders[1].find("Host: localhost:" + std::to_string(front_->Port())),
+              std::string::npos);
+}
+
+TEST_F(HttpsTest, KeptAliveRequestsShareOneConnectionToTheServer) {
+    ASSERT_TRUE(StartHttps());
+    CurlResult result = Curl(front_->Url("/a") + " " + front_->Url("/b") + " " + front_->Url("/c"));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "origin saw GET /aorigin saw GET /borigin saw GET /c");
+    EXPECT_EQ(front_->HandshakeCount(), 1);
+    EXPECT_EQ(Program().PartCount(), 3u);
+}
+
+TEST_F(HttpsTest, ABrowserOfferingHttp2SpeaksHttp11) {
+    ASSERT_TRUE(StartHttps());
+    CurlResult result = Curl("--http2 -o /dev/null -w '%{http_version}' " + front_->Url("/h2"));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "1.1");
+}
+
+TEST_F(HttpsTest, AnAddressWithoutServerNameIsInspectedUnderTheTunnelsHost) {
+    ASSERT_TRUE(StartHttps());
+    // curl sends no SNI for an address: the CONNECT host names the leaf (an IP entry).
+    std::string url = "https://127.0.0.1:" + std::to_string(front_->Port()) + "/by-address";
+    CurlResult result = Curl(url);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "origin saw GET /by-address");
+    EXPECT_EQ(Program().PartCount(), 1u);
+}
+
+TEST_F(HttpsTest, ServersWhoseCertificateDoesNotVerifyAreNeverRelayed) {
+    struct Case {
+        FrontCertificate kind;
+        std::string reason;  // in the page, Windows-1252
+    };
+    const std::vector<Case> cases = {
+        {FrontCertificate::Expired, "a expir\xE9"},
+        {FrontCertificate::SelfSigned, "auto-sign\xE9"},
+        {FrontCertificate::WrongName, "pour un autre nom"},
+    };
+    ASSERT_TRUE(StartHttps());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        TlsFront bad(*authority_, c.kind);
+        CurlResult result = Curl("-w ' %{http_code}' " + bad.Url("/secret"));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_TRUE(result.output.ends_with(" 502")) << result.output;
+        EXPECT_NE(result.output.find("<b>localhost</b>"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find(c.reason), std::string::npos) << result.output;
+        EXPECT_EQ(bad.Origin().RequestCount(), 0);
+    }
+}
+
+TEST_F(HttpsTest, ARequestNamingAnotherServerThanItsTlsIsRefused) {
+    ASSERT_TRUE(StartHttps());
+    CurlResult result = Curl("-H 'Host: other.example' -w ' %{http_code}' " + front_->Url("/x"));
+    EXPECT_TRUE(result.output.ends_with(" 421")) << result.output;
+    EXPECT_EQ(front_->Origin().RequestCount(), 0);
+    EXPECT_EQ(Program().PartCount(), 0u);
+}
+
+TEST_F(HttpsTest, UntilTheRootIsTrustedTlsIsRelayedUntouched) {
+    ASSERT_TRUE(StartHttps(false));
+    CurlResult result = Curl(front_->Url("/direct"), authority_->PemPath());
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "origin saw GET /direct");
+    EXPECT_EQ(Program().PartCount(), 0u);
+}
+
+TEST_F(HttpsTest, AClientThatRefusesOurCertificateIsRelayedUntouchedTheNextTime) {
+    ASSERT_TRUE(StartHttps());
+    // This client trusts only the server's own authority, as a program with a store (or pinned
+    // keys) of its own does: the first connection fails, the next one goes through untouched.
+    CurlResult first = Curl(front_->Url("/pinned"), authority_->PemPath());
+    EXPECT_NE(first.exitCode, 0);
+    CurlResult second = Curl(front_->Url("/pinned"), authority_->PemPath());
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_EQ(second.output, "origin saw GET /pinned");
+    EXPECT_EQ(Program().PartCount(), 0u);
+    // Another program (here: any other client) to another host is still inspected.
+    CurlResult other = Curl("https://127.0.0.1:" + std::to_string(front_->Port()) + "/other");
+    EXPECT_EQ(other.output, "origin saw GET /other");
+    EXPECT_EQ(Program().PartCount(), 1u);
+}
+
+TEST_F(HttpsTest, TheRootIsMadeOnceKeptPrivateAndADamagedOneIsSetAside) {
+    ASSERT_TRUE(StartHttps(false));
+    std::string folder = interception::DataFolder();
+    struct stat key {};
+    struct stat dir {};
+    ASSERT_EQ(::stat((folder + "/" + tls::kRootKeyFile).c_str(), &key), 0);
+    ASSERT_EQ(::stat(folder.c_str(), &dir), 0);
+    EXPECT_EQ(key.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.st_mode & 0777, 0700u);
+    std::string first = tls::LoadRoot(folder, kSubject)->fingerprint;
+
+    StopLibrary();
+    ASSERT_TRUE(StartHttps(false));
+    EXPECT_EQ(tls::LoadRoot(folder, kSubject)->fingerprint, first);  // reused
+
+    StopLibrary();
+    std::ofstream(folder + "/" + tls::kRootKeyFile) << "not a key";
+    ASSERT_TRUE(StartHttps(false));
+    auto renewed = tls::LoadRoot(folder, kSubject);
+    ASSERT_TRUE(renewed);
+    EXPECT_NE(renewed->fingerprint, first);
+    bool setAside = false;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        setAside = setAside || entry.path().filename().string().starts_with(
+                                   std::string(tls::kRootKeyFile) + ".damaged-");
+    }
+    EXPECT_TRUE(setAside);
+}
+
+}  // namespace
+}  // namespace gx::test
