@@ -267,6 +267,7 @@ class MaintainerScriptTest : public PackageTest {
     struct Run {
         CommandRun script;
         std::vector<std::string> calls;
+        bool driverFolderLeft = false;  // etc/gardalix still on the root
     };
 
     // driverScript: the body of the stand-in gx-driver (empty: no gx-driver on the root).
@@ -298,6 +299,7 @@ class MaintainerScriptTest : public PackageTest {
             }
             run.calls.push_back(line);
         }
+        run.driverFolderLeft = fs::exists(root / "etc/gardalix");
         return run;
     }
 };
@@ -316,36 +318,38 @@ TEST_F(MaintainerScriptTest, ScriptsAreExecutableAndParse) {
 }
 
 TEST_F(MaintainerScriptTest, PrermUndoesTheTransparentModeAndTheTrustAndNeverStopsARemoval) {
-    const std::string knowsUntrust = "exit 0\n";
+    // Transparent mode is installed on the root; a working gx-driver removes its file.
+    const std::string installed =
+        "transparent_port=3130\nfirewall_mark=0x4758\n"
+        "program=/usr/lib/gardalix/gardalix\n";
+    const std::string removesItsFile =
+        "[ \"$1\" = uninstall ] && rm -f \"$DPKG_ROOT/etc/gardalix/driver.conf\"\n";
+    const std::string knowsUntrust = removesItsFile + "exit 0\n";
     const std::string olderDriver =
+        removesItsFile +
         "[ \"$1\" = untrust ] && { echo 'gx-driver : commande inconnue : untrust' >&2; exit 2; }\n"
         "exit 0\n";
     const std::string failingDriver = "echo 'nft: No such file or directory' >&2\nexit 1\n";
+    const std::vector<std::string> bothUndone = {"gx-driver uninstall", "gx-driver untrust"};
     struct Case {
         const char* name;
         const char* arguments;
         std::string driver;
         std::vector<std::string> calls;
-        const char* shown;  // in the output; empty: nothing is shown
+        const char* shown;  // in the output; empty: no warning is shown
+        bool driverFolderLeft;
     };
     const Case cases[] = {
-        {"remove", "remove", knowsUntrust, {"gx-driver uninstall", "gx-driver untrust"}, ""},
-        {"remove, older gx-driver",
-         "remove",
-         olderDriver,
-         {"gx-driver uninstall", "gx-driver untrust"},
-         ""},
-        {"remove, nftables failing",
-         "remove",
-         failingDriver,
-         {"gx-driver uninstall", "gx-driver untrust"},
-         "nft delete table inet gardalix"},
-        {"remove, gx-driver missing", "remove", "", {}, ""},
-        {"upgrade keeps the user's choices", "upgrade 1.4.0", knowsUntrust, {}, ""},
+        {"remove", "remove", knowsUntrust, bothUndone, "", false},
+        {"remove, older gx-driver", "remove", olderDriver, bothUndone, "", false},
+        {"remove, nftables failing", "remove", failingDriver, bothUndone,
+         "nft delete table inet gardalix", true},
+        {"remove, gx-driver missing", "remove", "", {}, "", true},
+        {"upgrade keeps the user's choices", "upgrade 1.4.0", knowsUntrust, {}, "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Run run = RunScript("prerm", c.arguments, c.driver, "");
+        const Run run = RunScript("prerm", c.arguments, c.driver, installed);
         EXPECT_EQ(run.script.status, 0) << run.script.output;
         EXPECT_EQ(run.calls, c.calls);
         if (*c.shown) {
@@ -353,6 +357,7 @@ TEST_F(MaintainerScriptTest, PrermUndoesTheTransparentModeAndTheTrustAndNeverSto
         } else {
             EXPECT_EQ(run.script.output.find("gardalix :"), std::string::npos) << run.script.output;
         }
+        EXPECT_EQ(run.driverFolderLeft, c.driverFolderLeft);
     }
 }
 
