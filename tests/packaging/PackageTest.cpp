@@ -270,7 +270,8 @@ class MaintainerScriptTest : public PackageTest {
         bool driverFolderLeft = false;  // etc/gardalix still on the root
     };
 
-    // driverScript: the body of the stand-in gx-driver (empty: no gx-driver on the root).
+    // driverBody: the stand-in gx-driver after its logging line (empty: no gx-driver on the
+    // root); driverConf: the content of etc/gardalix/driver.conf (empty: no file).
     Run RunScript(const std::string& name, const std::string& arguments,
                   const std::string& driverBody, const std::string& driverConf) {
         TempFolder scratch;
@@ -407,7 +408,8 @@ TEST_F(MaintainerScriptTest, PostinstChangesNothingTheUserDidNotAskFor) {
 }
 
 // The unpacked program, started through its link in usr/bin without a display, on a hive and a
-// runtime folder of the test's own, with a proxy on a port that the kernel picks.
+// runtime folder of the test's own, with a proxy on a port that the kernel picks. It finds its
+// lists only if its program directory resolves the link to usr/lib/gardalix.
 TEST_F(PackageTest, UnpackedProgramBlocksAListedAddress) {
     TempFolder home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
