@@ -13,9 +13,13 @@
 
 #include "engine/Admission.h"
 #include "engine/BlockPage.h"
+#include "engine/GX_Main.h"
 #include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
+#include "lists/ProductSite.h"
 #include "platform/interception/Interception.h"
+#include "platform/tls/RootAuthority.h"
+#include "platform/tls/TrustMarker.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/OriginServer.h"
 
@@ -91,8 +95,9 @@ class EngineEndToEndTest : public EngineTestBase {
     void SetUp() override {
         EngineTestBase::SetUp();
         ::setenv("GARDALIX_PROXY", "127.0.0.1:0", 1);
+        ::setenv("XDG_DATA_HOME", folder_.c_str(), 1);  // the library's root is made there
         blocked_ = origin_.HostPort() + "/blocked/page?id=1";
-        LoadLists({blocked_}, {"adult-only"});
+        LoadLists({blocked_, kTestPageAddress}, {"adult-only"});
         ASSERT_TRUE(StartDriver());
         proxyPort_ = interception::ExplicitProxyPort();
         ASSERT_NE(proxyPort_, 0);
@@ -170,6 +175,24 @@ TEST_F(EngineEndToEndTest, ExemptProgramPassesUnfilteredAndItsProcessIsExempted)
     // The ordinary curl is still filtered.
     EXPECT_EQ(Curl("/blocked/page?id=1").output, BlockResponse(blocked_, kReasonMalware));
     EXPECT_EQ(origin_.Requests().size(), 1u);
+}
+
+// The console's test link opens the product site's test page over HTTPS. Once the root is
+// trusted, the block page comes back inside TLS, and no network is needed: the page is answered
+// before any connection to the site (which does not even resolve here).
+TEST_F(EngineEndToEndTest, TheHttpsTestPageIsBlockedInsideTlsWithoutAnyNetwork) {
+    std::string folder = interception::DataFolder();
+    auto root = tls::LoadRoot(folder, kRootCertSubject);
+    ASSERT_TRUE(root) << "the library makes its root at start";
+    ASSERT_TRUE(tls::WriteTrustMarker(folder, root->fingerprint));  // as gx-driver trust does
+    ProgramRun run = RunProgram(
+        "/usr/bin/curl", {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
+                          "http://127.0.0.1:" + std::to_string(proxyPort_), "--cacert",
+                          root->certificatePath, "https://www.gardalix.example/test_malware/"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.output.ends_with(BlockResponse(kTestPageAddress, kReasonTestPage)))
+        << run.output;
+    EXPECT_EQ(LastBlockEvent().url, kTestPageAddress);
 }
 
 // An exempted process stays exempt through a stop and a start of the engine, although the
