@@ -22,7 +22,7 @@ class ConsoleHistoryTest : public ConsoleTest {
     void BlockOnWorker(const std::string& url, const std::string& reason) {
         {
             std::lock_guard guard(services.lock);
-            services.lastBlock = BlockEvent{url, reason};
+            services.lastBlock = BlockEvent{url, reason, "/usr/bin/wget", 99};
         }
         ASSERT_NE(services.hook, nullptr);
         std::thread worker(services.hook);
