@@ -119,10 +119,13 @@ TEST_F(ConsoleHistoryTest, TheHookIsRemovedWhenTheConsoleGoesAway) {
     {
         auto console = CreatedConsole();
         EXPECT_NE(services.hook, nullptr);
+        EXPECT_NE(services.alertHook, nullptr);
     }
     EXPECT_EQ(services.hook, nullptr);
+    EXPECT_EQ(services.alertHook, nullptr);
     // A late block from the engine reaches no console and does no harm.
     TFormGardalix::ArmBlockTimerFromWorker();
+    TFormGardalix::AlertFromWorker(BlockEvent{"bad.example/", "Site malveillant", "/usr/bin/x", 1});
     QApplication::processEvents();
 }
 

@@ -24,6 +24,8 @@
 
 namespace {
 
+bool codeSet = true;
+
 // A console's services with a working engine and a sample history.
 gx::ConsoleServices SampleServices() {
     gx::ConsoleServices services;
@@ -57,9 +59,10 @@ gx::ConsoleServices SampleServices() {
              "/usr/lib/firefox-esr/firefox-esr"},
         };
     };
-    // A code is set (the hash of "1234"), so that the child-protection page shows its buttons.
+    // A code is set (the hash of "1234"), so that the child-protection page shows its buttons;
+    // it is taken away before the protection is switched off, which would ask for it.
     const std::string hash = gx::HashParentalCode("1234");
-    services.ReadParentalCode = [hash] { return hash; };
+    services.ReadParentalCode = [hash] { return codeSet ? hash : std::string(); };
     services.WriteParentalCode = [](const std::string&) {};
     services.RemoveParentalCode = [] {};
     return services;
@@ -118,6 +121,7 @@ int main(int argc, char** argv) {
 
     // The protection switched off by the user: the state in red, the start glyph.
     console.Pages()->SetCurrentIndex(0);
+    codeSet = false;
     if (auto* toggle = console.findChild<QPushButton*>(QStringLiteral("buttonActiveDesactive"))) {
         toggle->click();
         Spin(100);
