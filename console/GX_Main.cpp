@@ -23,6 +23,7 @@
 
 #include "console/GX_About.h"
 #include "console/GX_Help.h"
+#include "console/GX_ParentalCodeDlg.h"
 #include "console/GX_SidePages.h"
 #include "console/GX_Texts.h"
 #include "host/FmxUtils.h"
@@ -33,6 +34,7 @@
 #include "report/GX_DemanderAnalyseSiteDlg.h"
 #include "report/GX_SignalerSiteMalveillantDlg.h"
 #include "store/GX_ConfigReg.h"
+#include "store/GX_ParentalCode.h"
 
 namespace gx {
 
@@ -97,6 +99,12 @@ QString Cp1252Text(const std::string& cp1252) {
     return QString::fromStdString(Cp1252ToUtf8(cp1252));
 }
 
+// "Programme : /usr/bin/..." for a history entry ("inconnu" for an entry without a program).
+QString ProgramLine(const std::string& program) {
+    return Tr(text::kProgramLine) +
+           (program.empty() ? Tr(text::kProgramUnknown) : Cp1252Text(program));
+}
+
 }  // namespace
 
 void TellOnStderrInsteadOfBoxes(bool on) {
@@ -107,6 +115,9 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)) {
     HelpFolder = DefaultHelpFolder();
     EndProgram = [](int status) { QCoreApplication::exit(status); };
+    ShowBalloon = [this](const QString& title, const QString& text) {
+        ShowBalloonOrStderr(title, text);
+    };
     BuildWindow();
     SignalerSiteMalveillantDlg = new TSignalerSiteMalveillantDlg(this);
     DemanderAnalyseSiteDlg = new TDemanderAnalyseSiteDlg(this);
@@ -151,6 +162,7 @@ bool TFormGardalix::FormCreate() {
     PornFilterOn = false;
     RunHandler([&] { PornFilterOn = services_.ReadPornFilter(); });
     checkBlockPorn->setChecked(PornFilterOn);
+    RunHandler([this] { ShowParentalCodeState(); });
     TimerStartDriver->start();
     TimerCheckMiseAjour->start();
     return true;
@@ -168,6 +180,9 @@ void TFormGardalix::CreationSteps() {
         armRequestPending = false;
     }
     services_.SetArmBlockTimerHook(&TFormGardalix::ArmBlockTimerFromWorker);
+    if (services_.SetBlockAlertHook) {
+        services_.SetBlockAlertHook(&TFormGardalix::AlertFromWorker);
+    }
     ClearHistoryGrid(kHistoryDesignRows);
     xpPageControl1->SetCurrentIndex(0);
     if (OnInstallMessageHandler) {
@@ -206,6 +221,9 @@ void TFormGardalix::FormDestroy() {
     // Outside the lock: the engine may hold its own lock while it calls the hook.
     if (wasHooked && services_.SetArmBlockTimerHook) {
         services_.SetArmBlockTimerHook(nullptr);
+    }
+    if (wasHooked && services_.SetBlockAlertHook) {
+        services_.SetBlockAlertHook(nullptr);
     }
     // Help pages open in the user's browser, which stays the user's: nothing to close here.
 }
@@ -271,6 +289,9 @@ void TFormGardalix::StartProtection() {
 void TFormGardalix::ToggleProtection(Toggle source) {
     const bool fromTray = source == Toggle::TrayItem;
     if (protectionActive_) {
+        if (!ParentalCodeAllows()) {
+            return;
+        }
         WaitCursor wait;
         if (fromTray) {
             TimerStartDriver->stop();
@@ -304,6 +325,9 @@ void TFormGardalix::Dsactiverlefirewall1Click() {
 
 void TFormGardalix::Tray_CloseClick() {
     RunHandler([this] {
+        if (!ParentalCodeAllows()) {
+            return;
+        }
         if (AskUser(QMessageBox::Question, Tr(text::kConfirmTitle), Tr(text::kConfirmText),
                     QMessageBox::Yes | QMessageBox::No, this) != QMessageBox::Yes) {
             return;
@@ -341,7 +365,7 @@ void TFormGardalix::TimerUpDateEventLogTimerTick() {
     TimerUpDateEventLog->stop();
     RunHandler([this] {
         const BlockEvent block = services_.LastBlockEvent();
-        services_.AddBlockLogEntry(block.url, block.reason);
+        services_.AddBlockLogEntry(block.url, block.reason, block.program);
     });
 }
 
@@ -363,6 +387,32 @@ void TFormGardalix::ArmBlockTimerFromWorker() {
         return;
     }
     QMetaObject::invokeMethod(hookedConsole, "ArmUpdateEventLogTimer", Qt::QueuedConnection);
+}
+
+void TFormGardalix::AlertFromWorker(const BlockEvent& block) {
+    QMutexLocker guard(&hookLock);
+    if (hookedConsole == nullptr || !hookedConsole->alerts_.ShouldAlert(block)) {
+        return;
+    }
+    // Dropped with the window if it goes away before the main thread gets to it.
+    QMetaObject::invokeMethod(
+        hookedConsole, [console = hookedConsole, block] { console->ShowProgramAlert(block); },
+        Qt::QueuedConnection);
+}
+
+void TFormGardalix::ShowProgramAlert(const BlockEvent& block) {
+    ShowBalloon(QString::fromStdString(ProgramAlertTitle()),
+                QString::fromStdString(ProgramAlertText(block)));
+}
+
+void TFormGardalix::ShowBalloonOrStderr(const QString& title, const QString& text) {
+    if (boxesToStderr || !CoolTray2->isVisible() || !QSystemTrayIcon::supportsMessages()) {
+        const QString line = title + QStringLiteral(" : ") + QString(text).replace('\n', ' ');
+        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        std::fflush(stderr);
+        return;
+    }
+    CoolTray2->showMessage(title, text, QSystemTrayIcon::Warning, 15000);
 }
 
 void TFormGardalix::ArmUpdateEventLogTimer() {
@@ -414,6 +464,11 @@ bool TFormGardalix::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormGardalix::buttonAppliquerConfigurationClick() {
     RunHandler([this] {
+        const bool switchesOff = PornFilterOn && !checkBlockPorn->isChecked();
+        if (switchesOff && !ParentalCodeAllows()) {
+            checkBlockPorn->setChecked(true);  // the box shows what stays in force
+            return;
+        }
         PornFilterOn = checkBlockPorn->isChecked();
         services_.WritePornFilter(PornFilterOn);
     });
@@ -421,9 +476,70 @@ void TFormGardalix::buttonAppliquerConfigurationClick() {
 
 void TFormGardalix::buttonConfigurationDefautClick() {
     RunHandler([this] {
+        if (PornFilterOn && !ParentalCodeAllows()) {
+            checkBlockPorn->setChecked(true);
+            return;
+        }
         checkBlockPorn->setChecked(false);
         PornFilterOn = false;
         services_.WritePornFilter(false);
+    });
+}
+
+// ---- Parental code ----
+
+bool TFormGardalix::ParentalCodeAllows() {
+    const std::string stored = services_.ReadParentalCode ? services_.ReadParentalCode() : "";
+    if (stored.empty()) {
+        return true;
+    }
+    if (boxesToStderr) {
+        // Nobody can type the code: the action is refused.
+        std::fprintf(stderr, "%s\n", text::kParentalNoDisplay);
+        std::fflush(stderr);
+        return false;
+    }
+    TAskParentalCodeDlg dialog(this, codeAttempts_, [&stored](const QString& code) {
+        const QByteArray utf8 = code.toUtf8();
+        return ParentalCodeMatches(std::string_view(utf8.constData(), utf8.size()), stored);
+    });
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void TFormGardalix::ShowParentalCodeState() {
+    const bool set = services_.ReadParentalCode && !services_.ReadParentalCode().empty();
+    LabelCodeParental->setText(Tr(set ? text::kParentalSet : text::kParentalNone));
+    buttonDefinirCode->setText(Tr(set ? text::kParentalChange : text::kParentalDefine));
+    buttonSupprimerCode->setEnabled(set);
+}
+
+void TFormGardalix::buttonDefinirCodeClick() {
+    RunHandler([this] {
+        if (!ParentalCodeAllows()) {  // changing a code asks for the current one
+            return;
+        }
+        TDefineParentalCodeDlg dialog(this);
+        if (dialog.exec() != QDialog::Accepted) {
+            return;
+        }
+        const QByteArray code = dialog.NewCode().toUtf8();
+        services_.WriteParentalCode(
+            HashParentalCode(std::string_view(code.constData(), code.size())));
+        ShowParentalCodeState();
+        AskUser(QMessageBox::Information, Tr(text::kParentalTitle), Tr(text::kParentalSetDone),
+                QMessageBox::Ok, this);
+    });
+}
+
+void TFormGardalix::buttonSupprimerCodeClick() {
+    RunHandler([this] {
+        if (!ParentalCodeAllows()) {
+            return;
+        }
+        services_.RemoveParentalCode();
+        ShowParentalCodeState();
+        AskUser(QMessageBox::Information, Tr(text::kParentalTitle), Tr(text::kParentalRemoved),
+                QMessageBox::Ok, this);
     });
 }
 
@@ -438,18 +554,32 @@ void TFormGardalix::ClearHistoryGrid(int rows) {
 
 void TFormGardalix::xpTabSheet3Show() {
     RunHandler([this] {
-        const std::vector<std::string> entries = services_.ReadLogEntries();
+        const std::vector<LogValue> entries = services_.ReadLogEntries();
+        historyPrograms_.clear();
         ClearHistoryGrid(std::max<int>(kHistoryDesignRows, static_cast<int>(entries.size())));
         for (size_t row = 0; row < entries.size(); ++row) {
+            const LogValue& entry = entries[row];
+            historyPrograms_.push_back(entry.program);
+            // The whole row tells its address (too long for its column) and its program.
+            const QString tip = Cp1252Text(ExtractField(entry.name, 2)) + QLatin1Char('\n') +
+                                ProgramLine(entry.program);
             for (int column = 0; column < 3; ++column) {
-                auto* cell =
-                    new QTableWidgetItem(Cp1252Text(ExtractField(entries[row], column + 1)));
+                auto* cell = new QTableWidgetItem(Cp1252Text(ExtractField(entry.name, column + 1)));
                 cell->setTextAlignment(Qt::AlignCenter);
-                cell->setToolTip(cell->text());  // long addresses do not fit their column
+                cell->setToolTip(tip);
                 TabHistoriqueAlertes->setItem(static_cast<int>(row), column, cell);
             }
         }
+        TabHistoriqueAlertesSelectionChanged();
     });
+}
+
+void TFormGardalix::TabHistoriqueAlertesSelectionChanged() {
+    const QList<QTableWidgetItem*> selected = TabHistoriqueAlertes->selectedItems();
+    const int row = selected.isEmpty() ? -1 : selected.front()->row();
+    LabelProgramme->setText(row >= 0 && row < static_cast<int>(historyPrograms_.size())
+                                ? ProgramLine(historyPrograms_[static_cast<size_t>(row)])
+                                : QString());
 }
 
 // ---- Help, test page, About, update and reports ----

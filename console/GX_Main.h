@@ -9,7 +9,11 @@
 #include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <string>
+#include <vector>
 
+#include "console/GX_CodeAttempts.h"
+#include "console/GX_ProgramAlert.h"
 #include "console/GX_Services.h"
 
 class QAction;
@@ -49,6 +53,9 @@ class TFormGardalix : public QWidget {
     std::function<void(int status)> EndProgram;
     // Where the help pages are looked for (the program's help/ folder).
     std::string HelpFolder;
+    // Shows the alert for a program that is not a browser: a tray balloon, or one line on
+    // stderr without a display or a tray.
+    std::function<void(const QString& title, const QString& text)> ShowBalloon;
 
     bool ProtectionActive() const { return protectionActive_; }
     bool MinimizeToTray() const { return minimizeToTray_; }
@@ -67,6 +74,9 @@ class TFormGardalix : public QWidget {
     // The engine's hook: called on any thread after a block; arms the history timer on the main
     // thread unless it is armed already.
     static void ArmBlockTimerFromWorker();
+    // The engine's alert hook: called on any thread with every block; a block that alerts is
+    // shown on the main thread.
+    static void AlertFromWorker(const BlockEvent& block);
 
   signals:
     // The start one second after creation has run; `started` tells whether the engine runs.
@@ -87,6 +97,8 @@ class TFormGardalix : public QWidget {
     void ImageDemanderAnalyseClick();
     void buttonAppliquerConfigurationClick();
     void buttonConfigurationDefautClick();
+    void buttonDefinirCodeClick();
+    void buttonSupprimerCodeClick();
     void xpTabSheet3Show();
 
   protected:
@@ -99,6 +111,7 @@ class TFormGardalix : public QWidget {
     void TimerCheckMiseAjourTimerTick();
     void TimerUpDateEventLogTimerTick();
     void ArmUpdateEventLogTimer();
+    void TabHistoriqueAlertesSelectionChanged();
 
   private:
     enum class Toggle { Button, TrayItem };
@@ -124,6 +137,10 @@ class TFormGardalix : public QWidget {
     void SetGlyph(bool stop);
     void FormDestroy();
     void ClearHistoryGrid(int rows);
+    bool ParentalCodeAllows();
+    void ShowParentalCodeState();
+    void ShowProgramAlert(const BlockEvent& block);
+    void ShowBalloonOrStderr(const QString& title, const QString& text);
     void ShowError(const QString& message);
     template <typename Handler>
     void RunHandler(Handler&& handler);
@@ -142,6 +159,13 @@ class TFormGardalix : public QWidget {
     QWidget* xpTabSheet3 = nullptr;
     QCheckBox* checkBlockPorn = nullptr;
     QTableWidget* TabHistoriqueAlertes = nullptr;
+    QLabel* LabelProgramme = nullptr;
+    std::vector<std::string> historyPrograms_;  // the program of each grid row, Windows-1252
+    QLabel* LabelCodeParental = nullptr;
+    QPushButton* buttonDefinirCode = nullptr;
+    QPushButton* buttonSupprimerCode = nullptr;
+    TProgramAlerts alerts_;
+    TCodeAttempts codeAttempts_;
     QSystemTrayIcon* CoolTray2 = nullptr;
     QMenu* Popup_Tray = nullptr;
     QAction* Dsactiverlefirewall1 = nullptr;

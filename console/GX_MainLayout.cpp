@@ -260,6 +260,27 @@ QWidget* TFormGardalix::BuildEnfantsPage() {
     buttons->addWidget(defaults);
     buttons->addStretch(1);
     column->addLayout(buttons);
+
+    column->addSpacing(16);
+    column->addWidget(Heading(text::kParentalHeading, page));
+    column->addWidget(Rule(page));
+    LabelCodeParental = new QLabel(Tr(text::kParentalNone), page);
+    LabelCodeParental->setObjectName(QStringLiteral("LabelCodeParental"));
+    LabelCodeParental->setWordWrap(true);
+    column->addWidget(LabelCodeParental);
+    auto* codeButtons = new QHBoxLayout;
+    buttonDefinirCode = new QPushButton(Tr(text::kParentalDefine), page);
+    buttonDefinirCode->setObjectName(QStringLiteral("buttonDefinirCode"));
+    connect(buttonDefinirCode, &QPushButton::clicked, this, &TFormGardalix::buttonDefinirCodeClick);
+    buttonSupprimerCode = new QPushButton(Tr(text::kParentalRemove), page);
+    buttonSupprimerCode->setObjectName(QStringLiteral("buttonSupprimerCode"));
+    buttonSupprimerCode->setEnabled(false);
+    connect(buttonSupprimerCode, &QPushButton::clicked, this,
+            &TFormGardalix::buttonSupprimerCodeClick);
+    codeButtons->addWidget(buttonDefinirCode);
+    codeButtons->addWidget(buttonSupprimerCode);
+    codeButtons->addStretch(1);
+    column->addLayout(codeButtons);
     column->addStretch(1);
     return page;
 }
@@ -294,6 +315,16 @@ QWidget* TFormGardalix::BuildHistoriquePage() {
     cells.setPointSizeF(cells.pointSizeF() * 0.85);
     grid->setFont(cells);
     column->addWidget(grid, 1);
+    connect(grid, &QTableWidget::itemSelectionChanged, this,
+            &TFormGardalix::TabHistoriqueAlertesSelectionChanged);
+
+    // The program of the selected row: a path may be long, so the line never widens the page.
+    LabelProgramme = new QLabel(page);
+    LabelProgramme->setObjectName(QStringLiteral("LabelProgramme"));
+    LabelProgramme->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    LabelProgramme->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabelProgramme->setMinimumHeight(LabelProgramme->fontMetrics().height());
+    column->addWidget(LabelProgramme);
     return page;
 }
 

@@ -18,8 +18,10 @@
 
 #include "console/GX_Main.h"
 #include "console/GX_Texts.h"
+#include "platform/codepage/Cp1252.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/ShowConsoleChannel.h"
+#include "store/GX_ConfigReg.h"
 
 namespace gx {
 
@@ -70,7 +72,33 @@ void TellNoDisplay(bool started, const std::string& proxyAddress) {
     std::fprintf(stderr, "%s\n", notice.c_str());
 }
 
+// A field of a history line: UTF-8, without the tabs and line breaks that would split it.
+std::string HistoryField(const std::string& cp1252) {
+    std::string field = Cp1252ToUtf8(cp1252);
+    for (char& c : field) {
+        if (c == '\t' || c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return field;
+}
+
+int PrintHistory() {
+    const std::string lines = HistoryLines();
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
 }  // namespace
+
+std::string HistoryLines() {
+    std::string lines;
+    for (const LogEntry& entry : ReadLogRecords()) {
+        lines += HistoryField(entry.date) + '\t' + HistoryField(entry.url) + '\t' +
+                 HistoryField(entry.reason) + '\t' + HistoryField(entry.program) + '\n';
+    }
+    return lines;
+}
 
 bool NoDisplay() {
     return !IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY");
@@ -112,6 +140,9 @@ void ForgetCallersQtSettings(bool privileged) {
 }
 
 int RunGardalix(int argc, char** argv) {
+    if (argc == 2 && std::string_view(argv[1]) == "--history") {
+        return PrintHistory();
+    }
     ForgetCallersQtSettings(StartedWithRaisedPrivileges());
     // Sockets need no start-up on this system: the engine and the HTTP client use them directly.
     const std::string folder = InstanceFolder();

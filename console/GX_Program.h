@@ -2,10 +2,18 @@
 // the console, and the message loop.
 #pragma once
 
+#include <string>
+
 namespace gx {
 
-// The whole program; returns the process's exit status.
+// The whole program; returns the process's exit status. `gardalix --history` only prints the
+// history (HistoryLines) on stdout and ends, whether or not another copy runs.
 int RunGardalix(int argc, char** argv);
+
+// The history as `gardalix --history` prints it: one line per entry, in the store's order, with
+// four tab-separated fields: date, address, reason, program (empty when unknown). UTF-8; a tab
+// or a line break inside a field is written as a blank, so that every entry stays one line.
+std::string HistoryLines();
 
 // When the program runs with privileges that its caller lacks (the capability that the driver
 // installation grants it), forgets the environment variables through which the caller could

@@ -6,6 +6,7 @@
 #include "lists/GX_PornURL.h"
 #include "platform/interception/Interception.h"
 #include "store/GX_ConfigReg.h"
+#include "store/GX_ParentalCode.h"
 
 namespace gx {
 
@@ -42,18 +43,19 @@ ConsoleServices ProgramServices() {
     services.ClearExemptionTables = [] { gx::ClearExemptionTables(); };
     services.LastBlockEvent = [] { return gx::LastBlockEvent(); };
     services.SetArmBlockTimerHook = [](ArmBlockTimerHook hook) { gx::SetArmBlockTimerHook(hook); };
+    services.SetBlockAlertHook = [](BlockAlertHook hook) { gx::SetBlockAlertHook(hook); };
     services.ProxyAddress = [] { return RunningProxyAddress(); };
 
     services.ReadPornFilter = [] { return gx::ReadPornFilter(); };
     services.WritePornFilter = [](bool on) { gx::WritePornFilter(on); };
-    services.AddBlockLogEntry = [](const std::string& url, const std::string& reason) {
-        gx::WriteBlockEventLog(url, reason);
+    services.AddBlockLogEntry = [](const std::string& url, const std::string& reason,
+                                   const std::string& program) {
+        gx::WriteBlockEventLog(url, reason, program);
     };
-    services.ReadLogEntries = [] {
-        std::vector<std::string> entries;
-        gx::ReadLogEntries(entries);
-        return entries;
-    };
+    services.ReadLogEntries = [] { return gx::ReadLogValues(); };
+    services.ReadParentalCode = [] { return gx::ReadParentalCodeHash(); };
+    services.WriteParentalCode = [](const std::string& hash) { gx::WriteParentalCodeHash(hash); };
+    services.RemoveParentalCode = [] { gx::RemoveParentalCode(); };
     return services;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/GX_Main.h"
+#include "store/GX_ConfigReg.h"
 
 namespace gx {
 
@@ -22,16 +23,23 @@ struct ConsoleServices {
     std::function<void()> ClearExemptionTables;
     std::function<BlockEvent()> LastBlockEvent;
     std::function<void(ArmBlockTimerHook)> SetArmBlockTimerHook;
+    std::function<void(BlockAlertHook)> SetBlockAlertHook;
     // Where the proxy listens, for the message of a console without a display ("" = unknown).
     std::function<std::string()> ProxyAddress;
 
     // Settings and history. Texts are Windows-1252.
     std::function<bool()> ReadPornFilter;
     std::function<void(bool on)> WritePornFilter;
-    // Writes one history entry for a block, dated now.
-    std::function<void(const std::string& url, const std::string& reason)> AddBlockLogEntry;
-    // Every history entry, in the store's order.
-    std::function<std::vector<std::string>()> ReadLogEntries;
+    // Writes one history entry for a block, dated now, with the program that asked for it.
+    std::function<void(const std::string& url, const std::string& reason,
+                       const std::string& program)>
+        AddBlockLogEntry;
+    // Every history entry (its name and its program), in the store's order.
+    std::function<std::vector<LogValue>()> ReadLogEntries;
+    // The parental code's stored hash ("" = no code), storing a new one, removing it.
+    std::function<std::string()> ReadParentalCode;
+    std::function<void(const std::string& hash)> WriteParentalCode;
+    std::function<void()> RemoveParentalCode;
 };
 
 // The program's own services.

@@ -68,6 +68,41 @@ inline constexpr char kHistoryHeading[] = "Historique des url bloquées";
 inline constexpr char kColumnDate[] = "Date";
 inline constexpr char kColumnUrl[] = "URL";
 inline constexpr char kColumnType[] = "Type";
+inline constexpr char kProgramLine[] = "Programme : ";
+inline constexpr char kProgramUnknown[] = "inconnu";
+
+// The alert for a program that is not a browser.
+inline constexpr char kProgramAlertTitle[] = "Gardalix : programme suspect";
+inline constexpr char kProgramAlertLead[] = "Le programme ";
+inline constexpr char kProgramAlertMiddle[] = " a tenté d'ouvrir l'adresse bloquée ";
+inline constexpr char kProgramAlertAdvice[] =
+    "Ce programme n'est pas un navigateur : votre ordinateur est peut-être infecté.";
+
+// The parental code.
+inline constexpr char kParentalHeading[] = "Code parental";
+inline constexpr char kParentalNone[] =
+    "Aucun code parental. Avec un code, il faut le saisir pour désactiver la protection, arrêter "
+    "Gardalix ou désactiver la protection des enfants.";
+inline constexpr char kParentalSet[] =
+    "Un code parental est défini : il est demandé pour désactiver la protection, arrêter "
+    "Gardalix ou désactiver la protection des enfants.";
+inline constexpr char kParentalDefine[] = "Définir le &code...";
+inline constexpr char kParentalChange[] = "&Changer le code...";
+inline constexpr char kParentalRemove[] = "&Supprimer le code";
+inline constexpr char kParentalTitle[] = "Gardalix : code parental";
+inline constexpr char kParentalAsk[] = "Entrez le code parental :";
+inline constexpr char kParentalNew[] = "Nouveau code (4 à 12 caractères) :";
+inline constexpr char kParentalConfirm[] = "Confirmez le nouveau code :";
+inline constexpr char kParentalWrong[] = "Code incorrect.";
+inline constexpr char kParentalLockedLead[] = "Trop de codes incorrects : réessayez dans ";
+inline constexpr char kParentalLockedTail[] = " s.";
+inline constexpr char kParentalLength[] = "Le code doit compter de 4 à 12 caractères.";
+inline constexpr char kParentalMismatch[] = "Les deux codes saisis ne sont pas identiques.";
+inline constexpr char kParentalCancel[] = "A&nnuler";
+inline constexpr char kParentalSetDone[] = "Le code parental est défini.";
+inline constexpr char kParentalRemoved[] = "Le code parental est supprimé.";
+inline constexpr char kParentalNoDisplay[] =
+    "Gardalix : code parental : aucun affichage pour saisir le code, action refusée.";
 
 inline constexpr char kHelpHeading[] = "Aide et documentation";
 inline constexpr char kAboutLink[] = "A propos de Gardalix ...";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "api/interception/ProtocolFiltersAPI.h"
+#include "engine/ConnectionPrograms.h"
 #include "engine/ExemptTable.h"
 #include "engine/GX_Main.h"
 #include "platform/text/AsciiText.h"
@@ -103,13 +104,19 @@ void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
     char name[kProcessNameBufferSize] = {};
     bool named = nf_getProcessNameA(info->processId, name, kProcessNameBufferSize) != 0;
     name[kProcessNameBufferSize - 1] = '\0';
-    ascii::LowerInPlace(name);  // Windows-1252 capitals stay as they are
+    const std::string program = named ? name : "";  // as named, for the history of blocks
+    ascii::LowerInPlace(name);                      // Windows-1252 capitals stay as they are
     if (named && IsExemptProcessName(name)) {
         AddExemptConnection(id);
         AddExemptProcess(info->processId);
         return;
     }
+    RememberConnectionProgram(id, info->processId, program);
     AttachFilters(id);
+}
+
+void tcpClosed(ENDPOINT_ID id, PNF_TCP_CONN_INFO) {
+    ForgetConnectionProgram(id);
 }
 
 }  // namespace gx

@@ -19,8 +19,12 @@ inline constexpr size_t kExemptProcessesMax = 8192;
 
 // Slot-3 callback: called once per outbound connection right after it is established. Filters
 // are attached unless the connection or its process is already exempt or the process's name
-// holds an exempt program name; a process whose name cannot be had is filtered.
+// holds an exempt program name; a process whose name cannot be had is filtered. A filtered
+// connection's program is remembered (ConnectionPrograms.h) until tcpClosed.
 void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);
+
+// Slot-4 callback: the connection has ended; its program is forgotten.
+void tcpClosed(ENDPOINT_ID id, PNF_TCP_CONN_INFO info);
 
 // True when an exempt program name occurs anywhere in the (lower-cased) process name.
 bool IsExemptProcessName(std::string_view name);

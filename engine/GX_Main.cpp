@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "engine/Admission.h"
+#include "engine/ConnectionPrograms.h"
 #include "engine/EngineEvents.h"
 #include "engine/RequestVerdict.h"
 
@@ -20,7 +21,6 @@ constexpr char kDriverName[] = "gardalix";
 void OnThreadStart() {}
 void OnThreadEnd() {}
 void OnTcpConnectRequest(ENDPOINT_ID, PNF_TCP_CONN_INFO) {}
-void OnTcpClosed(ENDPOINT_ID, PNF_TCP_CONN_INFO) {}
 void OnUdpCreated(ENDPOINT_ID, PNF_UDP_CONN_INFO) {}
 void OnUdpConnectRequest(ENDPOINT_ID, PNF_UDP_CONN_REQUEST) {}
 void OnUdpClosed(ENDPOINT_ID, PNF_UDP_CONN_INFO) {}
@@ -62,7 +62,7 @@ PFEvents EngineEvents = {
     .threadEnd = OnThreadEnd,
     .tcpConnectRequest = OnTcpConnectRequest,
     .tcpConnected = tcpConnected,
-    .tcpClosed = OnTcpClosed,
+    .tcpClosed = tcpClosed,
     .udpCreated = OnUdpCreated,
     .udpConnectRequest = OnUdpConnectRequest,
     .udpClosed = OnUdpClosed,
@@ -97,6 +97,7 @@ bool StartDriver() {
 void StopDriver() {
     nf_free();
     pfc_free();
+    ForgetAllConnectionPrograms();
 }
 
 }  // namespace gx

@@ -1,6 +1,7 @@
 // The protection engine, as the console sees it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace gx {
@@ -19,10 +20,13 @@ void StopDriver();
 // Empties the exemption tables; the console does it once at its creation, before the first start.
 void ClearExemptionTables();
 
-// The last block: one slot, the last block wins; url and reason are always read together.
+// The last block: one slot, the last block wins; its fields are always read together. Texts are
+// Windows-1252.
 struct BlockEvent {
-    std::string url;     // LastBlockedUrl
-    std::string reason;  // LastBlockReason
+    std::string url;         // LastBlockedUrl
+    std::string reason;      // LastBlockReason
+    std::string program;     // full path of the program that sent the request; empty: unknown
+    uint32_t processId = 0;  // its process; 0: unknown
 };
 BlockEvent LastBlockEvent();
 
@@ -30,5 +34,10 @@ BlockEvent LastBlockEvent();
 // history timer if it is not armed yet (posting to the main thread). Null = nothing to arm.
 using ArmBlockTimerHook = void (*)();
 void SetArmBlockTimerHook(ArmBlockTimerHook hook);
+
+// Called on a worker thread with every block, after the arming hook, so that the console can
+// warn about a program that it does not expect to browse. Null = nobody listens.
+using BlockAlertHook = void (*)(const BlockEvent& block);
+void SetBlockAlertHook(BlockAlertHook hook);
 
 }  // namespace gx

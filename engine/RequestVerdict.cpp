@@ -10,13 +10,19 @@
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ProductSite.h"
+#include "platform/codepage/Cp1252.h"
 
 namespace gx {
 namespace {
 
 void Block(std::string_view url, std::string_view reason, ENDPOINT_ID id) {
     SendBlockPage(url, reason, id);
-    RecordBlock(url, reason);
+    // The system names files in UTF-8; the engine's texts are Windows-1252. A path that the code
+    // page cannot hold is kept byte for byte.
+    ConnectionProgram program = ProgramOfConnection(id);
+    if (auto cp1252 = Utf8ToCp1252(program.path))
+        program.path = std::move(*cp1252);
+    RecordBlock(url, reason, program);
 }
 
 // The request target: after the first space, up to the next space or the end of the line. The

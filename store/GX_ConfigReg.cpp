@@ -28,12 +28,13 @@ void WritePornFilter(bool on) {
     }
 }
 
-bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason) {
+bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason,
+                 const std::string& program) {
     TRegistry registry;
     if (!registry.OpenKey(kLogsKey, true)) {
         return false;
     }
-    registry.WriteString(date + "|" + url + "|" + reason, "");
+    registry.WriteString(date + "|" + url + "|" + reason, program);
     return true;
 }
 
@@ -43,6 +44,25 @@ void ReadLogEntries(std::vector<std::string>& entries) {
     if (registry.OpenKey(kLogsKey, true)) {
         registry.GetValueNames(entries);
     }
+}
+
+std::vector<LogValue> ReadLogValues() {
+    std::vector<std::string> names;
+    ReadLogEntries(names);
+    std::vector<LogValue> values;
+    values.reserve(names.size());
+    TRegistry registry;
+    const bool opened = registry.OpenKey(kLogsKey, false);
+    for (auto& name : names) {
+        std::string program;
+        try {
+            program = opened ? registry.ReadString(name) : "";
+        } catch (const ERegistryException&) {
+            // A value of another type, written by hand: the entry is still listed.
+        }
+        values.push_back({std::move(name), std::move(program)});
+    }
+    return values;
 }
 
 std::string ExtractField(std::string_view text, int n) {
@@ -64,12 +84,10 @@ std::string ExtractField(std::string_view text, int n) {
 }
 
 std::vector<LogEntry> ReadLogRecords() {
-    std::vector<std::string> names;
-    ReadLogEntries(names);
     std::vector<LogEntry> records;
-    records.reserve(names.size());
-    for (const auto& name : names) {
-        records.push_back({ExtractField(name, 1), ExtractField(name, 2), ExtractField(name, 3)});
+    for (const LogValue& value : ReadLogValues()) {
+        records.push_back({ExtractField(value.name, 1), ExtractField(value.name, 2),
+                           ExtractField(value.name, 3), value.program});
     }
     return records;
 }
@@ -166,16 +184,18 @@ std::string CurrentLogDateTime() {
     return FormatLogDateTime(local, UserDateTimeFormat());
 }
 
-bool WriteBlockEventLog(const std::string& url, const std::string& reason) {
+bool WriteBlockEventLog(const std::string& url, const std::string& reason,
+                        const std::string& program) {
     // A blocked address can be far longer than a value name may be (an adult pattern matches
     // addresses of any length): it is cut, ending in "...", so that the block is still recorded.
     const std::string date = CurrentLogDateTime();
     constexpr std::string_view kCut = "...";
     const size_t room = kMaxValueNameLength - date.size() - reason.size() - 2;  // two "|"
     if (url.size() <= room) {
-        return AddLogEntry(date, url, reason);
+        return AddLogEntry(date, url, reason, program);
     }
-    return AddLogEntry(date, url.substr(0, room - kCut.size()) + std::string(kCut), reason);
+    return AddLogEntry(date, url.substr(0, room - kCut.size()) + std::string(kCut), reason,
+                       program);
 }
 
 }  // namespace gx

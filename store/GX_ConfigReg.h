@@ -1,8 +1,9 @@
 // The program's settings and history in the registry hive.
 //
 // Settings: the key "SOFTWARE\Brevane\Gardalix" with the child-protection switch PORN_FILTER.
-// History: one value per recorded block in the subkey "Logs"; all the information is in the
-// value's name, "date time|address|reason", and its data is empty.
+// History: one value per recorded block in the subkey "Logs", named "date time|address|reason";
+// its data holds the full path of the program whose request was blocked (empty when unknown),
+// so that a reader of the names alone sees the entries as they always were.
 //
 // Every function here opens its key for one operation and closes it again. A key that cannot be
 // opened (no hive, no right to write it) is skipped without a message. A value that cannot be
@@ -31,15 +32,24 @@ bool ReadPornFilter();
 // Stores the switch as 1 or 0. Raises when the write fails.
 void WritePornFilter(bool on);
 
-// Records one history entry named date + "|" + url + "|" + reason. False when the key cannot be
-// opened (the entry is dropped). Raises when the name is refused (longer than 16 383 characters)
-// or the write fails. An entry with the same name as an existing one, letter case ignored,
-// replaces it.
-bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason);
+// Records one history entry named date + "|" + url + "|" + reason, with the program's path as its
+// data. False when the key cannot be opened (the entry is dropped). Raises when the name is
+// refused (longer than 16 383 characters) or the write fails. An entry with the same name as an
+// existing one, letter case ignored, replaces it.
+bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason,
+                 const std::string& program = "");
 
 // Replaces the list's contents with the names of all history entries, in the order in which
 // they were recorded. Empty when the key cannot be opened.
 void ReadLogEntries(std::vector<std::string>& entries);
+
+// One history value as stored: its name and the program kept as its data (empty when the data
+// is empty or is not a text).
+struct LogValue {
+    std::string name;
+    std::string program;
+};
+std::vector<LogValue> ReadLogValues();
 
 // The n-th "|"-separated field of the text, counted from 1; empty when there are fewer fields.
 std::string ExtractField(std::string_view text, int n);
@@ -50,6 +60,7 @@ struct LogEntry {
     std::string date;
     std::string url;
     std::string reason;
+    std::string program;
 };
 std::vector<LogEntry> ReadLogRecords();
 
@@ -72,6 +83,7 @@ std::string CurrentLogDateTime();
 // What the console's history timer does on its tick: records one entry with the current date
 // and time and the given block (the engine's LastBlockEvent()). Same result and errors as
 // AddLogEntry.
-bool WriteBlockEventLog(const std::string& url, const std::string& reason);
+bool WriteBlockEventLog(const std::string& url, const std::string& reason,
+                        const std::string& program = "");
 
 }  // namespace gx

@@ -27,8 +27,8 @@ TEST_F(ConsoleCreateTest, CreationRunsItsStepsInOrderAndArmsTheStartAndUpdateTim
     ASSERT_TRUE(console->FormCreate());
 
     EXPECT_THAT(services.calls,
-                ElementsAre("ClearExemptionTables", "SetArmBlockTimerHook", "LoadPornURLList",
-                            "LoadMalwareURLList", "ReadPornFilter"));
+                ElementsAre("ClearExemptionTables", "SetArmBlockTimerHook", "SetBlockAlertHook",
+                            "LoadPornURLList", "LoadMalwareURLList", "ReadPornFilter"));
     EXPECT_TRUE(handlerInstalledBeforeLists);
     EXPECT_FALSE(console->ProtectionActive());
     EXPECT_TRUE(PornFilterOn);

@@ -1,14 +1,17 @@
 // The whole program: gardalix started without a display on a temporary hive and a free proxy
 // port; curl fetches a listed address through the proxy, gets the block page, and the history
-// holds one entry about five seconds later.
+// holds one entry about five seconds later, with curl's path; the alert for a program that is
+// not a browser is one line on stderr.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <filesystem>
 
 #include "lists/ProductSite.h"
 #include "platform/registry/HiveLocation.h"
@@ -47,18 +50,33 @@ class ConsoleEndToEndTest : public ::testing::Test {
     // The proxy's port, from the notice that the program writes once the protection runs.
     int ProxyPort() {
         const QRegularExpression notice(QStringLiteral("le proxy écoute sur [0-9.]+:([0-9]+)"));
-        QString seen;
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 30000) {
-            gardalix_.waitForReadyRead(200);
-            seen += QString::fromUtf8(gardalix_.readAllStandardError());
-            if (const auto match = notice.match(seen); match.hasMatch()) {
+            ReadStderr(200);
+            if (const auto match = notice.match(stderr_); match.hasMatch()) {
                 return match.captured(1).toInt();
             }
         }
-        ADD_FAILURE() << "no proxy notice; stderr: " << seen.toStdString();
+        ADD_FAILURE() << "no proxy notice; stderr: " << stderr_.toStdString();
         return 0;
+    }
+
+    // Adds what the program wrote on stderr meanwhile to stderr_.
+    void ReadStderr(int waitMs) {
+        gardalix_.waitForReadyRead(waitMs);
+        stderr_ += QString::fromUtf8(gardalix_.readAllStandardError());
+    }
+
+    // The lines of stderr_ that are alerts.
+    QStringList Alerts() const {
+        QStringList alerts;
+        for (const QString& line : stderr_.split(QLatin1Char('\n'))) {
+            if (line.startsWith(QStringLiteral("Gardalix : programme suspect : "))) {
+                alerts.push_back(line);
+            }
+        }
+        return alerts;
     }
 
     std::vector<std::string> HistoryEntries() {
@@ -72,15 +90,16 @@ class ConsoleEndToEndTest : public ::testing::Test {
     QTemporaryDir folder_;
     QString hive_;
     QProcess gardalix_;
+    QString stderr_;
 };
 
-// curl fetches the test page through the proxy; returns what it received.
-QByteArray FetchTestPage(int proxyPort) {
+// curl (or the given copy of it) fetches the test page through the proxy; returns what it
+// received.
+QByteArray FetchTestPage(int proxyPort, const QString& program = QStringLiteral("curl")) {
     QProcess curl;
-    curl.start(QStringLiteral("curl"),
-               {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
-                QStringLiteral("http://127.0.0.1:%1").arg(proxyPort),
-                QStringLiteral("http://%1").arg(QLatin1String(kTestPageAddress))});
+    curl.start(program, {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
+                         QStringLiteral("http://127.0.0.1:%1").arg(proxyPort),
+                         QStringLiteral("http://%1").arg(QLatin1String(kTestPageAddress))});
     curl.waitForFinished(90000);
     return curl.readAllStandardOutput();
 }
@@ -123,6 +142,62 @@ TEST_F(ConsoleEndToEndTest, AProgramEndedRightAfterABlockStillRecordsIt) {
     const std::vector<std::string> entries = HistoryEntries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(ExtractField(entries[0], 2), kTestPageAddress);
+}
+
+TEST_F(ConsoleEndToEndTest, TheEntryKeepsCurlsPathWhichGardalixHistoryPrints) {
+    const int port = ProxyPort();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(FetchTestPage(port).startsWith("HTTP/1.1 404 Not OK"));
+    gardalix_.terminate();  // the pending entry is written at the end
+    ASSERT_TRUE(gardalix_.waitForFinished(30000));
+
+    const std::string curl = std::filesystem::canonical("/usr/bin/curl").string();
+    const std::vector<LogValue> values = [&] {
+        HistoryEntries();  // reopens the hive file
+        return ReadLogValues();
+    }();
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].program, curl);
+
+    QProcess history;
+    history.setProcessEnvironment(gardalix_.processEnvironment());
+    history.start(QStringLiteral(GX_PROGRAM_DIR "/gardalix"), {QStringLiteral("--history")});
+    ASSERT_TRUE(history.waitForFinished(30000));
+    EXPECT_EQ(history.exitCode(), 0);
+    const QList<QByteArray> fields = history.readAllStandardOutput().split('\t');
+    ASSERT_EQ(fields.size(), 4);
+    EXPECT_EQ(fields[0].toStdString(), ExtractField(values[0].name, 1));
+    EXPECT_EQ(fields[1], kTestPageAddress);
+    EXPECT_EQ(fields[2], "URL de test (sans danger)");
+    EXPECT_EQ(fields[3].toStdString(), curl + "\n");
+}
+
+TEST_F(ConsoleEndToEndTest, WithoutADisplayTheAlertIsOneLineOnStderrOncePerProgram) {
+    const int port = ProxyPort();
+    ASSERT_NE(port, 0);
+    const QString firefox = folder_.filePath(QStringLiteral("firefox"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/usr/bin/curl"), firefox));
+    ASSERT_TRUE(QFile::setPermissions(firefox, QFile::ReadOwner | QFile::ExeOwner));
+
+    ASSERT_TRUE(FetchTestPage(port, firefox).startsWith("HTTP/1.1 404 Not OK"));
+    ASSERT_TRUE(FetchTestPage(port).startsWith("HTTP/1.1 404 Not OK"));
+    ASSERT_TRUE(FetchTestPage(port).startsWith("HTTP/1.1 404 Not OK"));
+    // Ended normally: everything it had to say is on stderr.
+    gardalix_.terminate();
+    ASSERT_TRUE(gardalix_.waitForFinished(30000));
+    ReadStderr(0);
+
+    const QStringList alerts = Alerts();
+    ASSERT_EQ(alerts.size(), 1) << stderr_.toStdString();
+    const QString curl =
+        QString::fromStdString(std::filesystem::canonical("/usr/bin/curl").string());
+    EXPECT_TRUE(
+        alerts[0].startsWith(QStringLiteral("Gardalix : programme suspect : Le programme ") + curl +
+                             QStringLiteral(" (processus ")))
+        << alerts[0].toStdString();
+    EXPECT_TRUE(alerts[0].endsWith(QString::fromUtf8(
+        "Ce programme n'est pas un navigateur : votre ordinateur est peut-être infecté.")));
+    EXPECT_FALSE(stderr_.contains(firefox)) << "a program named as a browser gets no alert";
 }
 
 }  // namespace

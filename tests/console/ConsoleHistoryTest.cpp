@@ -22,7 +22,7 @@ class ConsoleHistoryTest : public ConsoleTest {
     void BlockOnWorker(const std::string& url, const std::string& reason) {
         {
             std::lock_guard guard(services.lock);
-            services.lastBlock = BlockEvent{url, reason};
+            services.lastBlock = BlockEvent{url, reason, "/usr/bin/wget", 99};
         }
         ASSERT_NE(services.hook, nullptr);
         std::thread worker(services.hook);
@@ -119,10 +119,13 @@ TEST_F(ConsoleHistoryTest, TheHookIsRemovedWhenTheConsoleGoesAway) {
     {
         auto console = CreatedConsole();
         EXPECT_NE(services.hook, nullptr);
+        EXPECT_NE(services.alertHook, nullptr);
     }
     EXPECT_EQ(services.hook, nullptr);
+    EXPECT_EQ(services.alertHook, nullptr);
     // A late block from the engine reaches no console and does no harm.
     TFormGardalix::ArmBlockTimerFromWorker();
+    TFormGardalix::AlertFromWorker(BlockEvent{"bad.example/", "Site malveillant", "/usr/bin/x", 1});
     QApplication::processEvents();
 }
 

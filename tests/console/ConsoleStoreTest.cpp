@@ -1,6 +1,7 @@
 // The console on a real registry hive in a temporary folder: the child-protection setting and
 // the history, as they are stored.
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "engine/PornFilter.h"
 #include "platform/registry/HiveLocation.h"
 #include "platform/registry/Registry.h"
+#include "store/GX_ParentalCode.h"
 
 namespace gx::test {
 namespace {
@@ -37,6 +39,9 @@ class ConsoleStoreTest : public ConsoleTest {
         table.WritePornFilter = program.WritePornFilter;
         table.AddBlockLogEntry = program.AddBlockLogEntry;
         table.ReadLogEntries = program.ReadLogEntries;
+        table.ReadParentalCode = program.ReadParentalCode;
+        table.WriteParentalCode = program.WriteParentalCode;
+        table.RemoveParentalCode = program.RemoveParentalCode;
         auto console = std::make_unique<TFormGardalix>(table);
         console->EndProgram = [this](int status) { endStatuses.push_back(status); };
         return console;
@@ -112,21 +117,27 @@ TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownCountsAsOffAndTheProtectio
     EXPECT_FALSE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
 }
 
-TEST_F(ConsoleStoreTest, ABlockBecomesOneStoredEntryListedByTheHistoryTab) {
+TEST_F(ConsoleStoreTest, ABlockBecomesOneStoredEntryWithItsProgramListedByTheHistoryTab) {
     auto console = StoreConsole();
     ASSERT_TRUE(console->FormCreate());
     console->TimerUpDateEventLogTimer()->setInterval(200);  // the countdown is not under test here
     {
         std::lock_guard guard(services.lock);
-        services.lastBlock = BlockEvent{"bad.example/a|b", "Site malveillant"};
+        services.lastBlock =
+            BlockEvent{"bad.example/a|b", "Site malveillant", "/usr/bin/wget", 4321};
     }
     std::thread worker(services.hook);
     worker.join();
     ASSERT_TRUE(SpinUntil([&] { return !ProgramServices().ReadLogEntries().empty(); }));
 
-    const std::vector<std::string> entries = ProgramServices().ReadLogEntries();
+    // The name is as it always was; the program is the value's data.
+    const std::vector<LogValue> entries = ProgramServices().ReadLogEntries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_TRUE(entries[0].ends_with("|bad.example/a|b|Site malveillant")) << entries[0];
+    EXPECT_TRUE(entries[0].name.ends_with("|bad.example/a|b|Site malveillant")) << entries[0].name;
+    EXPECT_EQ(entries[0].program, "/usr/bin/wget");
+    TRegistry registry;
+    ASSERT_TRUE(registry.OpenKey(kLogsKey, false));
+    EXPECT_EQ(registry.ReadString(entries[0].name), "/usr/bin/wget");
 
     console->CoolTray2DblClick();
     console->Pages()->TabButton(2)->click();
@@ -136,6 +147,31 @@ TEST_F(ConsoleStoreTest, ABlockBecomesOneStoredEntryListedByTheHistoryTab) {
     EXPECT_EQ(grid->item(0, 1)->text(), "bad.example/a");
     EXPECT_EQ(grid->item(0, 2)->text(), "b");
     EXPECT_EQ(grid->rowCount(), 49);
+    EXPECT_TRUE(grid->item(0, 2)->toolTip().endsWith("Programme : /usr/bin/wget"));
+}
+
+TEST_F(ConsoleStoreTest, TheParentalCodeSetOnTheTabIsStoredAsAHashThatDoesNotHoldTheCode) {
+    auto console = StoreConsole();
+    ASSERT_TRUE(console->FormCreate());
+    const QString code = QStringLiteral("7391");
+    {
+        ModalAnswerer answerer(QMessageBox::Ok, [&](QWidget* dialog) {
+            dialog->findChild<QLineEdit*>(QStringLiteral("EditNewCode"))->setText(code);
+            dialog->findChild<QLineEdit*>(QStringLiteral("EditConfirmCode"))->setText(code);
+            dialog->findChild<QPushButton*>(QStringLiteral("OKButton"))->click();
+        });
+        Child<QPushButton>(*console, "buttonDefinirCode")->click();
+        ASSERT_EQ(answerer.seen.size(), 2u);  // the dialog, then "Le code parental est défini."
+    }
+
+    TRegistry registry;
+    ASSERT_TRUE(registry.OpenKey(kGardalixKey, false));
+    const std::string stored = registry.ReadString(kParentalCodeValue);
+    EXPECT_TRUE(stored.starts_with("pbkdf2-sha256$")) << stored;
+    EXPECT_EQ(stored.find(code.toStdString()), std::string::npos) << stored;
+    EXPECT_TRUE(ParentalCodeMatches(code.toStdString(), stored));
+    EXPECT_EQ(Child<QPushButton>(*console, "buttonDefinirCode")->text(),
+              QString::fromUtf8("&Changer le code..."));
 }
 
 }  // namespace

@@ -62,6 +62,10 @@ ConsoleServices RecordingServices::Table() {
         note(armHook ? "SetArmBlockTimerHook" : "ClearArmBlockTimerHook");
         hook = armHook;
     };
+    table.SetBlockAlertHook = [this, note](BlockAlertHook armHook) {
+        note(armHook ? "SetBlockAlertHook" : "ClearBlockAlertHook");
+        alertHook = armHook;
+    };
     table.ProxyAddress = [] { return std::string("127.0.0.1:3128"); };
     table.ReadPornFilter = [this, note] {
         note("ReadPornFilter");
@@ -75,13 +79,29 @@ ConsoleServices RecordingServices::Table() {
         writes.push_back(on);
         pornFilterStored = on;
     };
-    table.AddBlockLogEntry = [this, note](const std::string& url, const std::string& reason) {
+    table.AddBlockLogEntry = [this, note](const std::string& url, const std::string& reason,
+                                          const std::string& program) {
         note("AddBlockLogEntry");
         logEntries.push_back("date|" + url + "|" + reason);
+        logPrograms.resize(logEntries.size() - 1);
+        logPrograms.push_back(program);
     };
     table.ReadLogEntries = [this] {
         std::lock_guard guard(lock);
-        return logEntries;
+        std::vector<LogValue> values;
+        for (size_t i = 0; i < logEntries.size(); ++i) {
+            values.push_back({logEntries[i], i < logPrograms.size() ? logPrograms[i] : ""});
+        }
+        return values;
+    };
+    table.ReadParentalCode = [this] { return parentalCode; };
+    table.WriteParentalCode = [this, note](const std::string& hash) {
+        note("WriteParentalCode");
+        parentalCode = hash;
+    };
+    table.RemoveParentalCode = [this, note] {
+        note("RemoveParentalCode");
+        parentalCode.clear();
     };
     return table;
 }

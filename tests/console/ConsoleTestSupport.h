@@ -38,10 +38,13 @@ struct RecordingServices {
     bool malwareListLoads = true;
     bool driverStarts = true;
     bool pornFilterStored = false;
-    std::vector<bool> writes;  // WritePornFilter arguments
-    std::vector<std::string> logEntries;
+    std::vector<bool> writes;              // WritePornFilter arguments
+    std::vector<std::string> logEntries;   // names
+    std::vector<std::string> logPrograms;  // the program of each entry, where the test sets one
     BlockEvent lastBlock;
     ArmBlockTimerHook hook = nullptr;
+    BlockAlertHook alertHook = nullptr;
+    std::string parentalCode;            // the stored hash, "" = none
     std::function<void()> throwOnApply;  // run inside WritePornFilter when set
 
     ConsoleServices Table();

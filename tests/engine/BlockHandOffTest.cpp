@@ -1,6 +1,11 @@
-// The hand-off of blocks to the console: one slot in which the last block wins, read whole, and
-// the arming hook called for every block, also under a burst from several threads.
+// The hand-off of blocks to the console: one slot in which the last block wins, read whole, the
+// arming hook called for every block, also under a burst from several threads, and the program
+// behind each block with the alert hook that hears of all of them.
+#include <mutex>
 #include <thread>
+
+#include "engine/Admission.h"
+#include "engine/ConnectionPrograms.h"
 
 #include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
@@ -25,6 +30,93 @@ TEST_F(EngineBlockHandOffTest, LastBlockWinsAndEachBlockCallsTheHook) {
     EXPECT_EQ(event.url, "xxx.example/second");
     EXPECT_EQ(event.reason, "Site adulte");
     EXPECT_EQ(armHookCalls.load(), 2);
+}
+
+std::mutex alertedMutex;
+std::vector<BlockEvent> alerted;
+void RecordAlert(const BlockEvent& block) {
+    std::lock_guard lock(alertedMutex);
+    alerted.push_back(block);
+}
+
+class EngineBlockProgramTest : public EngineBlockHandOffTest {
+  protected:
+    void SetUp() override {
+        EngineBlockHandOffTest::SetUp();
+        ForgetAllConnectionPrograms();
+        alerted.clear();
+        SetBlockAlertHook(RecordAlert);
+    }
+    void TearDown() override {
+        SetBlockAlertHook(nullptr);
+        EngineBlockHandOffTest::TearDown();
+    }
+    static void Connect(ENDPOINT_ID id, uint32_t pid) {
+        NF_TCP_CONN_INFO info{};
+        info.processId = pid;
+        info.direction = NF_D_OUT;
+        tcpConnected(id, &info);
+    }
+    static void Close(ENDPOINT_ID id) {
+        NF_TCP_CONN_INFO info{};
+        info.direction = NF_D_OUT;
+        tcpClosed(id, &info);
+    }
+};
+
+TEST_F(EngineBlockProgramTest, EachBlockNamesTheProgramOfItsConnectionAsAdmissionLearnedIt) {
+    LoadLists({"bad.example/"}, {});
+    fake::SetProcessName(40, "/usr/bin/Curl");
+    fake::SetProcessName(41, "/opt/caf\xC3\xA9/agent");  // UTF-8, as the system names files
+    Connect(1, 40);
+    Connect(2, 41);
+    Connect(3, 42);  // a process that cannot be named
+    const struct {
+        ENDPOINT_ID id;
+        std::string program;  // Windows-1252
+        uint32_t pid;
+    } cases[] = {
+        {1, "/usr/bin/Curl", 40},  // the path's own letter case, not the lowered one
+        {2, "/opt/caf\xE9/agent", 41},
+        {3, "", 42},
+        {9, "", 0},  // a connection that admission never saw
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        ASSERT_EQ(dataPartAvailable(c.id, Get("bad.example", "/")), DPCR_BLOCK);
+        const BlockEvent last = LastBlockEvent();
+        EXPECT_EQ(last.program, c.program);
+        EXPECT_EQ(last.processId, c.pid);
+        EXPECT_EQ(last.url, "bad.example/");
+    }
+    std::lock_guard lock(alertedMutex);
+    ASSERT_EQ(alerted.size(), 4u) << "the alert hook hears of every block";
+    EXPECT_EQ(alerted[0].program, "/usr/bin/Curl");
+    EXPECT_EQ(alerted[0].reason, "Site malveillant");
+}
+
+TEST_F(EngineBlockProgramTest, AClosedConnectionOrAnExemptOneIsNotRemembered) {
+    fake::SetProcessName(50, "/usr/bin/wget");
+    fake::SetProcessName(51, "/usr/bin/filezilla");
+    Connect(1, 50);
+    Connect(2, 51);
+    EXPECT_EQ(ProgramOfConnection(1).path, "/usr/bin/wget");
+    EXPECT_EQ(ConnectionProgramCount(), 1u) << "the exempt connection has no filters to block it";
+    Close(1);
+    EXPECT_EQ(ProgramOfConnection(1).path, "");
+    EXPECT_EQ(ConnectionProgramCount(), 0u);
+}
+
+TEST_F(EngineBlockProgramTest, TheTableKeepsToItsBoundAndTheEngineStopEmptiesIt) {
+    for (ENDPOINT_ID id = 1; id <= kConnectionProgramsMax + 10; ++id) {
+        RememberConnectionProgram(id, 7, "/usr/bin/x");
+    }
+    EXPECT_EQ(ConnectionProgramCount(), kConnectionProgramsMax);
+    EXPECT_EQ(ProgramOfConnection(kConnectionProgramsMax + 5).path, "") << "beyond the bound";
+    RememberConnectionProgram(1, 8, "/usr/bin/y");  // an identifier used again
+    EXPECT_EQ(ProgramOfConnection(1).processId, 8u);
+    StopDriver();
+    EXPECT_EQ(ConnectionProgramCount(), 0u);
 }
 
 TEST_F(EngineBlockHandOffTest, BlocksWithoutAHookStillRecordTheEvent) {

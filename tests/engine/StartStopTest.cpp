@@ -57,6 +57,7 @@ TEST_F(EngineStartStopTest, CallbackTableHoldsTheEngineCallbacksAndForwarders) {
     PFEvents* events = fake::InstalledEvents();
     ASSERT_NE(events, nullptr);
     EXPECT_EQ(events->tcpConnected, &tcpConnected);
+    EXPECT_EQ(events->tcpClosed, &tcpClosed);
     EXPECT_EQ(events->dataAvailable, &dataAvailable);
     EXPECT_EQ(events->dataPartAvailable, &dataPartAvailable);
 
@@ -65,7 +66,6 @@ TEST_F(EngineStartStopTest, CallbackTableHoldsTheEngineCallbacksAndForwarders) {
     events->threadStart();
     events->threadEnd();
     events->tcpConnectRequest(1, &info);
-    events->tcpClosed(1, &info);
     events->udpCreated(1, nullptr);
     events->udpConnectRequest(1, nullptr);
     events->udpClosed(1, nullptr);

@@ -1,6 +1,8 @@
 // gx-reg: reads and changes the program's registry hive from the command line.
 //
 //   gx-reg list KEY                  value names in the order of their creation, one per line
+//   gx-reg dump KEY                  the same with each value's data: NAME, a tab, DATA (the
+//                                    history's entries with the program behind each block)
 //   gx-reg get KEY NAME              the value's data (exit 1 when the value is missing)
 //   gx-reg set KEY NAME dword|sz DATA
 //   gx-reg delete KEY NAME           (exit 1 when the value is missing)
@@ -29,6 +31,7 @@ enum Exit { kDone = 0, kMissing = 1, kUsage = 2, kHiveError = 3 };
 
 constexpr const char* kUsageText =
     "usage : gx-reg list CLÉ\n"
+    "        gx-reg dump CLÉ\n"
     "        gx-reg get CLÉ NOM\n"
     "        gx-reg set CLÉ NOM dword|sz DONNÉES\n"
     "        gx-reg delete CLÉ NOM\n"
@@ -101,9 +104,14 @@ int Run(const Command& command, gx::RegistryHive& hive) {
         return create ? Fail(kHiveError, "impossible de créer la clé " + gx::Cp1252ToUtf8(args[0]))
                       : Fail(kMissing, "clé introuvable : " + gx::Cp1252ToUtf8(args[0]));
     }
-    if (command.verb == "list") {
+    if (command.verb == "list" || command.verb == "dump") {
         for (const auto& name : hive.ValueNames(*key)) {
-            std::cout << gx::Cp1252ToUtf8(name) << "\n";
+            std::cout << gx::Cp1252ToUtf8(name);
+            if (command.verb == "dump") {
+                const auto value = hive.GetValue(*key, name);
+                std::cout << "\t" << (value ? Printable(*value) : std::string());
+            }
+            std::cout << "\n";
         }
         return kDone;
     }
@@ -148,7 +156,7 @@ int main(int argc, char** argv) {
     }
     Command command{argv[1], {}};
     const std::vector<std::pair<std::string, int>> arity = {
-        {"list", 1}, {"get", 2}, {"set", 4}, {"delete", 2}, {"path", 0}};
+        {"list", 1}, {"dump", 1}, {"get", 2}, {"set", 4}, {"delete", 2}, {"path", 0}};
     bool known = false;
     for (const auto& [verb, count] : arity) {
         known = known || (verb == command.verb && argc - 2 == count);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -14,12 +15,16 @@
 
 #include "console/GX_About.h"
 #include "console/GX_Main.h"
+#include "console/GX_ParentalCodeDlg.h"
 #include "console/GX_Program.h"
 #include "console/GX_SidePages.h"
 #include "console/GX_Texts.h"
 #include "platform/codepage/Cp1252.h"
+#include "store/GX_ParentalCode.h"
 
 namespace {
+
+bool codeSet = true;
 
 // A console's services with a working engine and a sample history.
 gx::ConsoleServices SampleServices() {
@@ -31,23 +36,35 @@ gx::ConsoleServices SampleServices() {
     services.ClearExemptionTables = [] {};
     services.LastBlockEvent = [] { return gx::BlockEvent{}; };
     services.SetArmBlockTimerHook = [](gx::ArmBlockTimerHook) {};
+    services.SetBlockAlertHook = [](gx::BlockAlertHook) {};
     services.ProxyAddress = [] { return std::string(); };
     services.ReadPornFilter = [] { return true; };
     services.WritePornFilter = [](bool) {};
-    services.AddBlockLogEntry = [](const std::string&, const std::string&) {};
+    services.AddBlockLogEntry = [](const std::string&, const std::string&, const std::string&) {};
     services.ReadLogEntries = [] {
-        return std::vector<std::string>{
-            gx::Cp1252(
-                "07/02/2024 14:05:09|faux-support-technique.example/alerte|Site malveillant"),
-            gx::Cp1252(
-                "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
-            gx::Cp1252(
-                "07/02/2024 16:30:02|www.gardalix.example/test_malware/|URL de test (sans danger)"),
-            gx::Cp1252(
-                "08/02/2024 09:01:17|banque-securite-verif.example/connexion|Site malveillant"),
-            gx::Cp1252("08/02/2024 20:44:55|adult-site.example/|Site adulte"),
+        return std::vector<gx::LogValue>{
+            {gx::Cp1252(
+                 "07/02/2024 14:05:09|faux-support-technique.example/alerte|Site malveillant"),
+             "/usr/lib/firefox-esr/firefox-esr"},
+            {gx::Cp1252(
+                 "07/02/2024 14:12:41|colis-livraison-frais.example/paiement|Site malveillant"),
+             "/usr/lib/firefox-esr/firefox-esr"},
+            {gx::Cp1252("07/02/2024 16:30:02|www.gardalix.example/test_malware/|URL de test (sans "
+                        "danger)"),
+             "/usr/lib/chromium/chromium"},
+            {gx::Cp1252(
+                 "08/02/2024 09:01:17|banque-securite-verif.example/connexion|Site malveillant"),
+             "/home/camille/.cache/.x11-update/updater"},
+            {gx::Cp1252("08/02/2024 20:44:55|adult-site.example/|Site adulte"),
+             "/usr/lib/firefox-esr/firefox-esr"},
         };
     };
+    // A code is set (the hash of "1234"), so that the child-protection page shows its buttons;
+    // it is taken away before the protection is switched off, which would ask for it.
+    const std::string hash = gx::HashParentalCode("1234");
+    services.ReadParentalCode = [hash] { return codeSet ? hash : std::string(); };
+    services.WriteParentalCode = [](const std::string&) {};
+    services.RemoveParentalCode = [] {};
     return services;
 }
 
@@ -94,11 +111,17 @@ int main(int argc, char** argv) {
     for (int page = 0; page < console.Pages()->Count(); ++page) {
         console.Pages()->SetCurrentIndex(page);
         Spin(100);
+        if (auto* grid = console.findChild<QTableWidget*>(QStringLiteral("TabHistoriqueAlertes"));
+            grid && page == 2) {
+            grid->selectRow(3);  // the line under the grid names the selected entry's program
+            Spin(100);
+        }
         allSaved = Save(&console, folder, QLatin1String(names[page])) && allSaved;
     }
 
     // The protection switched off by the user: the state in red, the start glyph.
     console.Pages()->SetCurrentIndex(0);
+    codeSet = false;
     if (auto* toggle = console.findChild<QPushButton*>(QStringLiteral("buttonActiveDesactive"))) {
         toggle->click();
         Spin(100);
@@ -109,5 +132,12 @@ int main(int argc, char** argv) {
     about.show();
     Spin(100);
     allSaved = Save(&about, folder, QStringLiteral("console-apropos.png")) && allSaved;
+
+    // The dialog that a guarded action opens while a code is set.
+    gx::TCodeAttempts attempts;
+    gx::TAskParentalCodeDlg ask(&console, attempts, [](const QString&) { return false; });
+    ask.show();
+    Spin(100);
+    allSaved = Save(&ask, folder, QStringLiteral("console-code-parental.png")) && allSaved;
     return allSaved ? 0 : 1;
 }

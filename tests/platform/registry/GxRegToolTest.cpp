@@ -77,6 +77,9 @@ TEST_F(RegistryToolTest, SetGetListAndDeleteValues) {
     const auto list = RunGxReg({"list", kLogs});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.out, entry + "\nsecond\n");
+    const auto dump = RunGxReg({"dump", kLogs});
+    EXPECT_EQ(dump.status, 0);
+    EXPECT_EQ(dump.out, entry + "\t\nsecond\tdonnées\n");
 
     // What the tool wrote is what the program reads, in Windows-1252.
     TRegistry registry;
