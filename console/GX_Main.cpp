@@ -30,6 +30,8 @@
 #include "platform/codepage/Cp1252.h"
 #include "platform/registry/Registry.h"
 #include "store/GX_ConfigReg.h"
+#include "update/GX_UpdateDialogs.h"
+#include "update/gx_update.h"
 
 namespace gx {
 
@@ -98,6 +100,7 @@ QString Cp1252Text(const std::string& cp1252) {
 
 void TellOnStderrInsteadOfBoxes(bool on) {
     boxesToStderr = on;
+    TellUpdatesOnStderr(on);
 }
 
 TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
@@ -105,6 +108,16 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     HelpFolder = DefaultHelpFolder();
     EndProgram = [](int status) { QCoreApplication::exit(status); };
     BuildWindow();
+    UpdateHost update;
+    update.ProtectionActive = [this] { return protectionActive_; };
+    update.StopProtection = [this] {
+        WaitCursor wait;
+        services_.StopDriver();
+        ShowStateOff();
+    };
+    update.StartQuitTimer = [this] { TimerQuit->start(); };
+    update.owner = this;
+    updateClient_ = std::make_unique<TUpdateClient>(std::move(update));
 }
 
 TFormGardalix::~TFormGardalix() {
@@ -328,8 +341,7 @@ void TFormGardalix::TimerQuitTimerTick() {
 
 void TFormGardalix::TimerCheckMiseAjourTimerTick() {
     TimerCheckMiseAjour->stop();
-    FAutoCheck = true;
-    // The automatic update check runs here once the update client is part of the program.
+    RunHandler([this] { updateClient_->TimerCheckMiseAjourTimer(); });
 }
 
 void TFormGardalix::TimerUpDateEventLogTimerTick() {
@@ -470,8 +482,7 @@ void TFormGardalix::mnuTrayAboutClick() {
 }
 
 void TFormGardalix::Label_MiseAJourClick() {
-    FAutoCheck = false;
-    // The update check opens from here once the update client is part of the program.
+    RunHandler([this] { updateClient_->Label_MiseAJourClick(); });
 }
 
 void TFormGardalix::ImageSignalerSiteClick() {

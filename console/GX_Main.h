@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "console/GX_Services.h"
 
@@ -25,6 +26,7 @@ class QToolButton;
 namespace gx {
 
 class TSidePageControl;
+class TUpdateClient;
 
 // Without a display nobody can answer a box: the console's boxes are then written to stderr and
 // count as answered with their default button.
@@ -57,6 +59,8 @@ class TFormGardalix : public QWidget {
     QTimer* TimerCheckMiseAjourTimer() const { return TimerCheckMiseAjour; }
     QTimer* TimerUpDateEventLogTimer() const { return TimerUpDateEventLog; }
     QTimer* TimerQuitTimer() const { return TimerQuit; }
+    // The update check with its dialogs (created after the console, see RunGardalix).
+    TUpdateClient& UpdateClient() { return *updateClient_; }
 
     // At the program's end: a block whose history entry is still waiting for its timer is
     // recorded now rather than lost with the process.
@@ -130,7 +134,7 @@ class TFormGardalix : public QWidget {
     bool protectionActive_ = false;
     bool minimizeToTray_ = true;
     bool placed_ = false;
-    bool FAutoCheck = false;
+    std::unique_ptr<TUpdateClient> updateClient_;
     QIcon ImageIconStart;
     QIcon ImageIconStop;
 

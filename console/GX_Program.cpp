@@ -20,6 +20,7 @@
 #include "console/GX_Texts.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/ShowConsoleChannel.h"
+#include "update/gx_update.h"
 
 namespace gx {
 
@@ -140,6 +141,7 @@ int RunGardalix(int argc, char** argv) {
     if (!console.FormCreate()) {
         return 0;
     }
+    console.UpdateClient().CreateDialogs();
     if (noDisplay) {
         // Told once, after the timed start, when the proxy's port is known.
         QObject::connect(
