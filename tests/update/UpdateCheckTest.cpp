@@ -112,6 +112,7 @@ class UpdateCheckTest : public gx::testing::TempHiveTest {
 
     TUpDateDlg& Progress() { return client->Dialogs().UpDateDlg(); }
 
+    QApplication& app_ = App();  // before the servers: their sockets need the event loop
     UpdateServer main_;
     UpdateServer fallback_;
     gx::testing::TempFolder temp_;
@@ -517,7 +518,8 @@ TEST_F(UpdateCheckTest, ATargetThatCannotBeCreatedIsToldWithItsFolderAndEndsTheC
     const auto boxes = answerer.Seen("box");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, Utf8("Problème d'accès au fichiers"));
-    EXPECT_TRUE(boxes[0].text.contains(QString::fromStdString(missing))) << boxes[0].text.toStdString();
+    EXPECT_TRUE(boxes[0].text.contains(QString::fromStdString(missing)))
+        << boxes[0].text.toStdString();
     EXPECT_EQ(main_.Hits(kFile), 0);
     EXPECT_TRUE(restartsOpened.empty());
     EXPECT_FALSE(client->FUpdateRunning);

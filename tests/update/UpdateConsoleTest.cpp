@@ -46,6 +46,7 @@ class UpdateConsoleTest : public gx::testing::TempHiveTest {
         TempHiveTest::TearDown();
     }
 
+    QApplication& app_ = App();  // before the server: its socket needs the event loop
     UpdateServer server_;
     RecordingServices services_;
     std::unique_ptr<TFormGardalix> console_;
