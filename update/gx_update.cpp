@@ -56,7 +56,11 @@ TUpdateClient::TUpdateClient(UpdateHost host) : host_(std::move(host)) {
     }
     if (!host_.OpenRestartProgram) {
         host_.OpenRestartProgram = [](const std::string& program) {
-            ShellOpen(program, "", "", kShowNormal);
+            // Only a program is started: a missing restart program must not end up with the
+            // desktop's opener, which would look for some application to show the name with.
+            if (::access(program.c_str(), X_OK) == 0) {
+                ShellOpen(program, "", "", kShowNormal);
+            }
         };
     }
     HTTP2.OnDocBegin = [this](THttpCli&) { HTTP2DocBegin(); };
