@@ -72,7 +72,6 @@ TEST_F(UpdateConsoleTest, TheTimerRunsOneSilentCheckThirtySecondsAfterCreation) 
     QTimer* timer = console_->TimerCheckMiseAjourTimer();
     EXPECT_TRUE(timer->isActive());
     EXPECT_EQ(timer->interval(), 30000);
-    EXPECT_TRUE(timer->isSingleShot() || timer->interval() == 30000);
     timer->start(10);  // the tick, without waiting thirty seconds
     UpdateAnswerer answerer;
     ASSERT_TRUE(SpinUntil([&] { return server_.Hits(kDescription) == 1; }));

@@ -83,6 +83,7 @@ TEST(UpdateRestartTest, TheRestartProgramStartsBareInTheProgramFolderAndTheProgr
     std::smatch closed;
     ASSERT_TRUE(std::regex_search(told, closed, std::regex("notice closed at ([0-9]+)"))) << told;
     const long long waitedMs = (endedAt - std::stoll(closed[1].str())) / 1000000;
+    RecordProperty("waited_ms", std::to_string(waitedMs));
     EXPECT_GE(waitedMs, 400);    // the quit timer's half second
     EXPECT_LT(waitedMs, 15000);  // and not much more, even on a loaded machine
 
