@@ -35,6 +35,8 @@
 #include "report/GX_SignalerSiteMalveillantDlg.h"
 #include "store/GX_ConfigReg.h"
 #include "store/GX_ParentalCode.h"
+#include "update/GX_UpdateDialogs.h"
+#include "update/gx_update.h"
 
 namespace gx {
 
@@ -109,6 +111,7 @@ QString ProgramLine(const std::string& program) {
 
 void TellOnStderrInsteadOfBoxes(bool on) {
     boxesToStderr = on;
+    TellUpdatesOnStderr(on);
 }
 
 TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
@@ -119,6 +122,16 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
         ShowBalloonOrStderr(title, text);
     };
     BuildWindow();
+    UpdateHost update;
+    update.ProtectionActive = [this] { return protectionActive_; };
+    update.StopProtection = [this] {
+        WaitCursor wait;
+        services_.StopDriver();
+        ShowStateOff();
+    };
+    update.StartQuitTimer = [this] { TimerQuit->start(); };
+    update.owner = this;
+    updateClient_ = std::make_unique<TUpdateClient>(std::move(update));
     SignalerSiteMalveillantDlg = new TSignalerSiteMalveillantDlg(this);
     DemanderAnalyseSiteDlg = new TDemanderAnalyseSiteDlg(this);
 }
@@ -357,8 +370,7 @@ void TFormGardalix::TimerQuitTimerTick() {
 
 void TFormGardalix::TimerCheckMiseAjourTimerTick() {
     TimerCheckMiseAjour->stop();
-    FAutoCheck = true;
-    // The automatic update check runs here once the update client is part of the program.
+    RunHandler([this] { updateClient_->TimerCheckMiseAjourTimer(); });
 }
 
 void TFormGardalix::TimerUpDateEventLogTimerTick() {
@@ -605,8 +617,7 @@ void TFormGardalix::mnuTrayAboutClick() {
 }
 
 void TFormGardalix::Label_MiseAJourClick() {
-    FAutoCheck = false;
-    // The update check opens from here once the update client is part of the program.
+    RunHandler([this] { updateClient_->Label_MiseAJourClick(); });
 }
 
 void TFormGardalix::ImageSignalerSiteClick() {

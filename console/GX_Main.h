@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include <memory>
 
 #include "console/GX_CodeAttempts.h"
 #include "console/GX_ProgramAlert.h"
@@ -31,6 +32,7 @@ namespace gx {
 class TSidePageControl;
 class TSignalerSiteMalveillantDlg;
 class TDemanderAnalyseSiteDlg;
+class TUpdateClient;
 
 // Without a display nobody can answer a box: the console's boxes are then written to stderr and
 // count as answered with their default button.
@@ -66,6 +68,8 @@ class TFormGardalix : public QWidget {
     QTimer* TimerCheckMiseAjourTimer() const { return TimerCheckMiseAjour; }
     QTimer* TimerUpDateEventLogTimer() const { return TimerUpDateEventLog; }
     QTimer* TimerQuitTimer() const { return TimerQuit; }
+    // The update check with its dialogs (created after the console, see RunGardalix).
+    TUpdateClient& UpdateClient() { return *updateClient_; }
 
     // At the program's end: a block whose history entry is still waiting for its timer is
     // recorded now rather than lost with the process.
@@ -149,7 +153,7 @@ class TFormGardalix : public QWidget {
     bool protectionActive_ = false;
     bool minimizeToTray_ = true;
     bool placed_ = false;
-    bool FAutoCheck = false;
+    std::unique_ptr<TUpdateClient> updateClient_;
     QIcon ImageIconStart;
     QIcon ImageIconStop;
 

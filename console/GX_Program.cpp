@@ -22,6 +22,7 @@
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/ShowConsoleChannel.h"
 #include "store/GX_ConfigReg.h"
+#include "update/gx_update.h"
 
 namespace gx {
 
@@ -171,6 +172,7 @@ int RunGardalix(int argc, char** argv) {
     if (!console.FormCreate()) {
         return 0;
     }
+    console.UpdateClient().CreateDialogs();
     if (noDisplay) {
         // Told once, after the timed start, when the proxy's port is known.
         QObject::connect(

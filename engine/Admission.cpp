@@ -8,17 +8,11 @@
 #include "engine/ConnectionPrograms.h"
 #include "engine/ExemptTable.h"
 #include "engine/GX_Main.h"
+#include "platform/program/GX_COM.h"
 #include "platform/text/AsciiText.h"
 
 namespace gx {
 namespace {
-
-// Executables carry this suffix on Windows; Linux names them without one.
-#ifdef _WIN32
-constexpr std::string_view kExecutableSuffix = ".exe";
-#else
-constexpr std::string_view kExecutableSuffix = "";
-#endif
 
 // The program itself, its sibling products and one outside file-transfer client, lower case,
 // tried in this order. On Linux the name matched is the executable's full path, so an entry also

@@ -50,6 +50,14 @@ std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
     return std::unique_ptr<TFileStream>(new TFileStream(fd));
 }
 
+std::unique_ptr<TFileStream> TFileStream::CreateNew(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return nullptr;
+    }
+    return std::unique_ptr<TFileStream>(new TFileStream(fd));
+}
+
 TFileStream::~TFileStream() {
     ::close(fFd);
 }

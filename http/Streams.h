@@ -43,6 +43,9 @@ class TFileStream final : public TStream {
   public:
     // Creates (or empties) the file and opens it for writing; null when that fails.
     static std::unique_ptr<TFileStream> Create(const std::string& path);
+    // Creates a file that must not exist yet (a link in its place is not followed), readable and
+    // writable by its owner only, and opens it for writing; null when that fails.
+    static std::unique_ptr<TFileStream> CreateNew(const std::string& path);
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;

@@ -81,7 +81,11 @@ std::string ReportServerBase() {
 }
 
 std::uint16_t ReportCustomerCode() {
-    return 0;
+    try {
+        return CustomerCode();
+    } catch (const ERegistryException&) {
+        return 0;  // a value of another type is no code
+    }
 }
 
 }  // namespace gx

@@ -23,7 +23,8 @@ std::string NormalisedReportServer(std::string_view text);
 // opened or a value that is not a text counts as no value.
 std::string ReportServerBase();
 
-// The customer code that the dialogs send as `id`: the installation has none, so 0.
+// The customer code that the dialogs send as `id` (CUSTOMER_CODE, as the update check sends
+// it); 0 when there is none. Never raises.
 std::uint16_t ReportCustomerCode();
 
 }  // namespace gx

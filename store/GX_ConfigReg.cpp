@@ -9,6 +9,20 @@
 
 namespace gx {
 
+std::string CustomerId() {
+    TRegistry registry;
+    return registry.OpenKey(kGardalixKey, false) ? registry.ReadString(kCustomerIdValue) : "";
+}
+
+std::uint16_t CustomerCode() {
+    TRegistry registry;
+    if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kCustomerCodeValue)) {
+        return 0;
+    }
+    const std::int32_t code = registry.ReadInteger(kCustomerCodeValue);
+    return code >= 0 && code <= 0xFFFF ? static_cast<std::uint16_t>(code) : 0;
+}
+
 bool ReadPornFilter() {
     TRegistry registry;
     if (!registry.OpenKey(kGardalixKey, true)) {

@@ -11,6 +11,7 @@
 // console shows in its error box. All texts are Windows-1252. Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -23,6 +24,15 @@ namespace gx {
 inline constexpr const char* kGardalixKey = "SOFTWARE\\Brevane\\Gardalix";
 inline constexpr const char* kLogsKey = "SOFTWARE\\Brevane\\Gardalix\\Logs";
 inline constexpr const char* kPornFilterValue = "PORN_FILTER";
+inline constexpr char kCustomerIdValue[] = "CUSTOMER_ID";
+inline constexpr char kCustomerCodeValue[] = "CUSTOMER_CODE";
+
+// The installation's identifiers, written by whoever installs the program; the update check
+// and the report dialogs send them. CUSTOMER_ID (text): empty when absent. CUSTOMER_CODE
+// (number): 0 when absent, and a stored number outside 0..65535 is no code either. Raise when
+// the value has another type.
+std::string CustomerId();
+std::uint16_t CustomerCode();
 
 // The stored switch: true exactly when PORN_FILTER is 1. A missing PORN_FILTER is created as 0.
 // False, writing nothing, when the key cannot be opened. Raises when PORN_FILTER is not a

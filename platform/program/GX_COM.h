@@ -9,6 +9,13 @@ namespace gx {
 
 inline constexpr char kPathSeparator = '/';
 
+// Executables carry this suffix on Windows; Linux names them without one.
+#ifdef _WIN32
+inline constexpr char kExecutableSuffix[] = ".exe";
+#else
+inline constexpr char kExecutableSuffix[] = "";
+#endif
+
 // Computed once, on first use, from /proc/self/exe (symbolic links resolved); never changes.
 const std::string& ProgramDir();
 
