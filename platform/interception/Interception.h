@@ -35,6 +35,13 @@ uint16_t ExplicitProxyPort();
 // Whether the running proxy serves connections redirected by the driver.
 bool TransparentModeOn();
 
+// How the running proxy's leaf certificates were had: issued, or taken from the cache.
+struct LeafCacheFigures {
+    uint64_t hits = 0;
+    uint64_t misses = 0;
+};
+LeafCacheFigures LeafCacheStats();
+
 // The folder given to pfc_init, mapped to a folder of ours; empty before pfc_init.
 std::string DataFolder();
 

@@ -186,6 +186,14 @@ bool TransparentModeOn() {
     return proxy && proxy->TransparentOn();
 }
 
+LeafCacheFigures LeafCacheStats() {
+    std::shared_ptr<Proxy> proxy = gProxy.load();
+    if (!proxy || !proxy->Tls()) {
+        return {};
+    }
+    return {proxy->Tls()->Leaves().Hits(), proxy->Tls()->Leaves().Misses()};
+}
+
 std::string DataFolder() {
     std::lock_guard lock(gStateMutex);
     return gDataFolder;
