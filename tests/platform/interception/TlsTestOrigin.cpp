@@ -45,7 +45,8 @@ TestAuthority::TestAuthority(const std::string& pemPath)
     std::ofstream(pemPath_) << tls::CertificatePem(cert_.get());
 }
 
-TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind) : key_(tls::NewEcKey()) {
+TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind, bool any)
+    : key_(tls::NewEcKey()) {
     tls::CertificateSpec spec;
     spec.commonName = "localhost";
     spec.publicKey = key_.get();
@@ -78,7 +79,7 @@ TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind) : key_
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(any ? INADDR_ANY : INADDR_LOOPBACK);
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listenFd_, 64) != 0) {
         throw std::runtime_error("TLS front cannot listen");

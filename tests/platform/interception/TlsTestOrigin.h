@@ -35,7 +35,9 @@ enum class FrontCertificate { Good, Expired, SelfSigned, WrongName };
 
 class TlsFront {
   public:
-    TlsFront(const TestAuthority& authority, FrontCertificate kind = FrontCertificate::Good);
+    // any: listen on every IPv4 address of the namespace, not only on 127.0.0.1.
+    TlsFront(const TestAuthority& authority, FrontCertificate kind = FrontCertificate::Good,
+             bool any = false);
     ~TlsFront();
     TlsFront(const TlsFront&) = delete;
     TlsFront& operator=(const TlsFront&) = delete;

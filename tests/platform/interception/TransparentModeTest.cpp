@@ -18,6 +18,9 @@
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/SocketMark.h"
 #include "platform/interception/TestOrigin.h"
+#include "platform/interception/TlsTestOrigin.h"
+#include "platform/tls/RootAuthority.h"
+#include "platform/tls/TrustMarker.h"
 
 namespace gx::test {
 namespace {
@@ -227,6 +230,35 @@ TEST_F(TransparentModeTest, WhatIsNotHttpIsRelayedAndHttp3IsRefused) {
     refused = refused || (::recv(udp, &byte, 1, 0) < 0 && errno == ECONNREFUSED);
     EXPECT_TRUE(refused);
     ::close(udp);
+}
+
+// A redirected HTTPS connection is inspected under the name its ClientHello asks for, and its
+// request goes on to the original destination over TLS verified for that name.
+TEST_F(TransparentModeTest, RedirectedHttpsIsInspectedByItsServerName) {
+    TestAuthority authority(dataHome_ + "/test-authority.pem");
+    ASSERT_TRUE(EnterNamespace(origin_));
+    TlsFront front(authority, FrontCertificate::Good, true);
+    ASSERT_TRUE(EnterNamespace(client_));
+    StopLibrary();
+    // The fixture keeps a stand-in program named gardalix in the data home: another one here.
+    ::setenv("XDG_DATA_HOME", (dataHome_ + "/data").c_str(), 1);
+    ::setenv("SSL_CERT_FILE", authority.PemPath().c_str(), 1);
+    rootSubject_ = "Gardalix test root";
+    ASSERT_TRUE(StartLibrary());
+    auto root = tls::LoadRoot(interception::DataFolder(), rootSubject_);
+    ASSERT_TRUE(root);
+    ASSERT_TRUE(tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint));
+
+    std::string port = std::to_string(front.Port());
+    CurlResult result = RunCurl("--noproxy '*' --cacert '" + root->certificatePath +
+                                "' --resolve localhost:" + port +
+                                ":10.77.0.2 https://localhost:" + port + "/secure");
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "origin saw GET /secure");
+    std::lock_guard lock(Program().mutex);
+    ASSERT_EQ(Program().partLines.size(), 1u);
+    EXPECT_EQ(Program().partLines[0], "GET /secure HTTP/1.1\r\n");
+    EXPECT_NE(Program().partHeaders[0].find("Host: localhost:" + port), std::string::npos);
 }
 
 TEST_F(TransparentModeTest, InstallingTwiceIsHarmlessAndUninstallLeavesNothing) {
