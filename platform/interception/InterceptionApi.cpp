@@ -150,7 +150,8 @@ std::shared_ptr<TlsInterceptor> HttpsInspection() {
     }
     std::string notice;
     auto tls = TlsInterceptor::Create(gDataFolder, gRootCertSubject, &notice);
-    if (!notice.empty()) {
+    static std::atomic<bool> told{false};  // a program that starts and stops often says it once
+    if (!notice.empty() && !told.exchange(true)) {
         std::fprintf(stderr, "gardalix: %s\n", notice.c_str());
     }
     return tls;

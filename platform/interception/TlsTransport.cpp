@@ -59,7 +59,7 @@ asio::error_code AsEndOfStream(const asio::error_code& error) {
 
 TlsServerTransport::TlsServerTransport(asio::ip::tcp::socket socket, std::string hello,
                                        asio::ssl::context& context, X509* leaf, EVP_PKEY* key)
-    : stream_(PrefixedSocket(std::move(socket), std::move(hello)), context) {
+    : TlsStreamTransport(PrefixedSocket(std::move(socket), std::move(hello)), context) {
     SSL_use_certificate(stream_.native_handle(), leaf);
     SSL_use_PrivateKey(stream_.native_handle(), key);
 }
@@ -68,32 +68,11 @@ void TlsServerTransport::Handshake(HandshakeHandler handler) {
     stream_.async_handshake(asio::ssl::stream_base::server, std::move(handler));
 }
 
-void TlsServerTransport::ReadSome(asio::mutable_buffer buffer, IoHandler handler) {
-    stream_.async_read_some(
-        buffer, [handler = std::move(handler)](const asio::error_code& error, size_t n) {
-            handler(AsEndOfStream(error), n);
-        });
-}
-
-void TlsServerTransport::Write(asio::const_buffer buffer, IoHandler handler) {
-    asio::async_write(stream_, buffer, std::move(handler));
-}
-
-void TlsServerTransport::ShutdownSend() {
-    asio::error_code ignored;
-    Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-}
-
-void TlsServerTransport::Close() {
-    asio::error_code ignored;
-    Socket().close(ignored);
-}
-
 // ---- the server's side ----
 
 TlsClientTransport::TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
                                        const std::string& serverName)
-    : stream_(std::move(socket), context) {
+    : TlsStreamTransport(std::move(socket), context) {
     SSL* ssl = stream_.native_handle();
     if (IsAddress(serverName)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), serverName.c_str());
@@ -118,27 +97,6 @@ bool TlsClientTransport::ClientCertificateRequested() {
 
 void RefuseClientCertificateRequests(SSL_CTX* context) {
     SSL_CTX_set_client_cert_cb(context, NoClientCertificate);
-}
-
-void TlsClientTransport::ReadSome(asio::mutable_buffer buffer, IoHandler handler) {
-    stream_.async_read_some(
-        buffer, [handler = std::move(handler)](const asio::error_code& error, size_t n) {
-            handler(AsEndOfStream(error), n);
-        });
-}
-
-void TlsClientTransport::Write(asio::const_buffer buffer, IoHandler handler) {
-    asio::async_write(stream_, buffer, std::move(handler));
-}
-
-void TlsClientTransport::ShutdownSend() {
-    asio::error_code ignored;
-    Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-}
-
-void TlsClientTransport::Close() {
-    asio::error_code ignored;
-    Socket().close(ignored);
 }
 
 }  // namespace gx::interception

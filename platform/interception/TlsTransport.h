@@ -16,53 +16,71 @@ namespace gx::interception {
 
 using HandshakeHandler = std::function<void(const asio::error_code&)>;
 
+// A peer that ends its TLS without a closing alert ends it all the same: the HTTP handling sees
+// the end of the stream either way.
+asio::error_code AsEndOfStream(const asio::error_code& error);
+
+inline asio::ip::tcp::socket& TcpOf(asio::ip::tcp::socket& socket) {
+    return socket;
+}
+inline asio::ip::tcp::socket& TcpOf(PrefixedSocket& socket) {
+    return socket.Socket();
+}
+
+// What both ends have in common: TLS over a TCP socket (Next: the socket, or a socket whose
+// first bytes were read already).
+template <typename Next>
+class TlsStreamTransport : public Transport {
+  public:
+    void ReadSome(asio::mutable_buffer buffer, IoHandler handler) override {
+        stream_.async_read_some(
+            buffer, [handler = std::move(handler)](const asio::error_code& error, size_t n) {
+                handler(AsEndOfStream(error), n);
+            });
+    }
+    void Write(asio::const_buffer buffer, IoHandler handler) override {
+        asio::async_write(stream_, buffer, std::move(handler));
+    }
+    void ShutdownSend() override {
+        asio::error_code ignored;
+        Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    }
+    void Close() override {
+        asio::error_code ignored;
+        Socket().close(ignored);
+    }
+    asio::ip::tcp::socket& Socket() override { return TcpOf(stream_.next_layer()); }
+
+  protected:
+    TlsStreamTransport(Next next, asio::ssl::context& context)
+        : stream_(std::move(next), context) {}
+    asio::ssl::stream<Next> stream_;
+};
+
 // Our end of the client's TLS: the leaf and key are set on this connection alone.
-class TlsServerTransport : public Transport {
+class TlsServerTransport : public TlsStreamTransport<PrefixedSocket> {
   public:
     // `hello` are the bytes of the client already read (its ClientHello and anything after).
     TlsServerTransport(asio::ip::tcp::socket socket, std::string hello, asio::ssl::context& context,
                        X509* leaf, EVP_PKEY* key);
-
     void Handshake(HandshakeHandler handler);
-    void ReadSome(asio::mutable_buffer buffer, IoHandler handler) override;
-    void Write(asio::const_buffer buffer, IoHandler handler) override;
-    void ShutdownSend() override;
-    void Close() override;
-    asio::ip::tcp::socket& Socket() override { return stream_.next_layer().Socket(); }
-
-  private:
-    asio::ssl::stream<PrefixedSocket> stream_;
 };
 
 // Our end of the server's TLS: SNI and certificate check for `serverName` (a host name or an
 // address), ALPN http/1.1 only.
-class TlsClientTransport : public Transport {
+class TlsClientTransport : public TlsStreamTransport<asio::ip::tcp::socket> {
   public:
     TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
                        const std::string& serverName);
-
     void Handshake(HandshakeHandler handler);
     // After a failed handshake: why the server's certificate was refused, in French; empty
     // when the certificate was not the reason.
     std::string CertificateProblem();
     // The server asked for a client certificate (which the proxy never has).
     bool ClientCertificateRequested();
-
-    void ReadSome(asio::mutable_buffer buffer, IoHandler handler) override;
-    void Write(asio::const_buffer buffer, IoHandler handler) override;
-    void ShutdownSend() override;
-    void Close() override;
-    asio::ip::tcp::socket& Socket() override { return stream_.next_layer(); }
-
-  private:
-    asio::ssl::stream<asio::ip::tcp::socket> stream_;
 };
 
 // Servers that ask for a client certificate get none, and the connection remembers they asked.
 void RefuseClientCertificateRequests(SSL_CTX* context);
-
-// A peer that ends its TLS without a closing alert ends it all the same: the HTTP handling sees
-// the end of the stream either way.
-asio::error_code AsEndOfStream(const asio::error_code& error);
 
 }  // namespace gx::interception

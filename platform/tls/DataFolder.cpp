@@ -12,6 +12,17 @@ bool MakeFolder(const std::string& path) {
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
+// The folder and the ones above it that are missing (a fresh account has no ~/.local yet).
+bool MakeFolders(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (!MakeFolder(path.substr(0, slash))) {
+            return false;
+        }
+    }
+    return MakeFolder(path);
+}
+
 }  // namespace
 
 std::string UserDataBase(const std::string& home, const std::string& xdgDataHome) {
@@ -32,7 +43,7 @@ std::string CurrentUserInterceptionFolder() {
 }
 
 bool MakeInterceptionFolder(const std::string& base, const std::string& name) {
-    return MakeFolder(base) && MakeFolder(base + "/gardalix") &&
+    return MakeFolders(base) && MakeFolder(base + "/gardalix") &&
            MakeFolder(InterceptionFolder(base, name));
 }
 

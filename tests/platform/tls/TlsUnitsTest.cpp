@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
 
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/interception/FailOpenMemory.h"
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/ClientHello.h"
+#include "platform/tls/DataFolder.h"
 #include "platform/tls/LeafIssuer.h"
 #include "support/TempFolder.h"
 
@@ -170,6 +172,17 @@ TEST_F(LeafIssuerTest, TheCacheStaysBoundedAndKeepsTheRecentLeaves) {
     EXPECT_EQ(issuer.Hits(), 1u);
     issuer.LeafFor("a.example");  // forgotten: issued again
     EXPECT_EQ(issuer.Misses(), 6u);
+}
+
+TEST(InterceptionFolder, IsMadeWithTheFoldersAboveItOnAFreshAccount) {
+    gx::testing::TempFolder home;
+    std::string base = UserDataBase(home.Path().string(), "");
+    ASSERT_TRUE(MakeInterceptionFolder(base));  // neither .local nor .local/share exist yet
+    struct stat info {};
+    ASSERT_EQ(::stat(InterceptionFolder(base).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(UserDataBase("/home/a", "/data/a"), "/data/a");
+    EXPECT_EQ(UserDataBase("/home/a", "relative"), "/home/a/.local/share");
 }
 
 TEST(FailOpen, RemembersAProgramAndAHostForAWhileAndABoundedNumber) {
