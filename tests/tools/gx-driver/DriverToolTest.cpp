@@ -193,6 +193,11 @@ TEST(GxDriverCommandLine, BadCommandLinesAreRefusedWithTheUsage) {
         "install --force",
         "uninstall --ports 80",
         "status --listen-port 3130",
+        "trust --program /bin/true",
+        "trust --user --user",
+        "untrust --ports 80",
+        "status --user --program /bin/true",
+        "install --user",
     };
     for (const char* arguments : cases) {
         SCOPED_TRACE(arguments);
