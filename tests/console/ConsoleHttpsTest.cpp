@@ -1,6 +1,8 @@
 // The HTTPS line of the Filtrage tab around the real gx-driver, with the user's home, the
 // machine store's folder and update-ca-certificates pointed into a temporary folder, and no
 // pkexec on the machine.
+#include <unistd.h>
+
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
@@ -56,12 +58,16 @@ class ConsoleHttpsTest : public ConsoleTest {
     }
 
     // A console whose HTTPS state and tool are the program's own; pkexec is missing.
-    std::unique_ptr<TFormGardalix> HttpsConsole(std::string tool = GX_PROGRAM_DIR "/gx-driver") {
+    std::unique_ptr<TFormGardalix> HttpsConsole(std::string tool = GX_PROGRAM_DIR "/gx-driver",
+                                                std::string pkexec = "") {
+        if (pkexec.empty()) {
+            pkexec = folder_.File("no-pkexec");
+        }
         const ConsoleServices program = ProgramServices();
         ConsoleServices table = services.Table();
         table.ReadHttpsTrust = program.ReadHttpsTrust;
         table.DriverToolPath = [tool] { return tool; };
-        table.PkexecPath = [this] { return folder_.File("no-pkexec"); };
+        table.PkexecPath = [pkexec] { return pkexec; };
         auto console = std::make_unique<TFormGardalix>(table);
         console->EndProgram = [this](int status) { endStatuses.push_back(status); };
         EXPECT_TRUE(console->FormCreate());
@@ -74,6 +80,17 @@ class ConsoleHttpsTest : public ConsoleTest {
     }
     static QPushButton* Button(TFormGardalix& console) {
         return Child<QPushButton>(console, "buttonHttps");
+    }
+
+    // A stand-in for pkexec: the polkit agent's answer is `status` (0 = granted), the granted
+    // command then runs as the caller, who must be root, as pkexec would run it.
+    std::string FakePkexec(int status) {
+        const std::string path = folder_.File("pkexec-" + std::to_string(status));
+        std::ofstream(path) << "#!/bin/sh\n"
+                            << (status == 0 ? "PKEXEC_UID=$(id -u) exec \"$@\"\n"
+                                            : "exit " + std::to_string(status) + "\n");
+        fs::permissions(path, fs::perms(0755));
+        return path;
     }
 
     testing::TempFolder folder_;
@@ -128,6 +145,46 @@ TEST_F(ConsoleHttpsTest, TheButtonProtectsTheUsersBrowsersAndSaysThatPkexecIsMis
         << undo.seen[0].text.toStdString();
     EXPECT_FALSE(fs::exists(Marker()));
     EXPECT_EQ(Label(*console), kNotProtected);
+}
+
+TEST_F(ConsoleHttpsTest, TheWholeMachineThroughPkexecAndItsRefusal) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root: the granted command writes the machine's store";
+    }
+    const struct {
+        int pkexecStatus;
+        const char* says;
+        bool inStore;
+    } cases[] = {
+        {0, "Les sites HTTPS sont aussi protégés pour tout l'ordinateur.", true},
+        {126, "n'a pas été accordée (mot de passe refusé ou demande annulée)", false},
+        {127, "n'a pas été accordée (mot de passe refusé ou demande annulée)", false},
+    };
+    const std::string storeFile = folder_.File("ca/gardalix-root.crt");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pkexecStatus);
+        auto console = HttpsConsole(GX_PROGRAM_DIR "/gx-driver", FakePkexec(c.pkexecStatus));
+        std::vector<SeenBox> seen;
+        {
+            ModalAnswerer answerer(QMessageBox::Yes);
+            Button(*console)->click();
+            seen = answerer.seen;
+        }
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_TRUE(seen[1].text.contains(QString::fromUtf8(c.says))) << seen[1].text.toStdString();
+        EXPECT_EQ(seen[1].text.contains(QString::fromUtf8("reste en place")), !c.inStore);
+        EXPECT_EQ(fs::exists(storeFile), c.inStore);
+        EXPECT_EQ(Label(*console), kProtected);
+
+        // The undo takes the root out of the machine's store too, where it is.
+        ModalAnswerer undo(QMessageBox::Ok);
+        Button(*console)->click();
+        ASSERT_EQ(undo.seen.size(), 1u);
+        EXPECT_EQ(undo.seen[0].text.contains(QString::fromUtf8("retiré du magasin")), c.inStore)
+            << undo.seen[0].text.toStdString();
+        EXPECT_FALSE(fs::exists(storeFile));
+        EXPECT_EQ(Label(*console), kNotProtected);
+    }
 }
 
 TEST_F(ConsoleHttpsTest, DecliningTheWholeMachineKeepsTheBrowsersProtected) {
