@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "console/GX_Texts.h"
+#include "platform/tls/DataFolder.h"
 
 namespace gx {
 
@@ -24,6 +25,17 @@ constexpr int kPkexecNotAuthorized = 127;
 
 QString Tr(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+// sudo and pkexec clear the environment: the tool is told the data folder that the console
+// reads, so that both sides look at the same root and marker.
+QStringList DataHomeArguments() {
+    const std::string home = qEnvironmentVariable("HOME").toStdString();
+    const std::string xdg = qEnvironmentVariable("XDG_DATA_HOME").toStdString();
+    if (home.empty() && (xdg.empty() || xdg.front() != '/')) {
+        return {};
+    }
+    return {QStringLiteral("--data-home"), QString::fromStdString(tls::UserDataBase(home, xdg))};
 }
 
 QString Paragraphs(const QStringList& parts) {
@@ -135,7 +147,8 @@ THttpsPanel::ToolRun THttpsPanel::RunDriverAsAdministrator(const QStringList& ar
     if (pkexec.isEmpty()) {
         return {ToolRun::Outcome::NotStarted, {}, -1};
     }
-    ToolRun run = RunTool(pkexec, QStringList{DriverTool()} + arguments, kAdministratorTimeoutMs);
+    ToolRun run = RunTool(pkexec, QStringList{DriverTool()} + arguments + DataHomeArguments(),
+                          kAdministratorTimeoutMs);
     // gx-driver itself never ends with these statuses.
     if (run.outcome == ToolRun::Outcome::Failed &&
         (run.status == kPkexecDismissed || run.status == kPkexecNotAuthorized)) {

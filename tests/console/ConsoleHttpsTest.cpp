@@ -87,7 +87,8 @@ class ConsoleHttpsTest : public ConsoleTest {
     std::string FakePkexec(int status) {
         const std::string path = folder_.File("pkexec-" + std::to_string(status));
         std::ofstream(path) << "#!/bin/sh\n"
-                            << (status == 0 ? "PKEXEC_UID=$(id -u) exec \"$@\"\n"
+                            << (status == 0 ? "echo \"$@\" >> " + folder_.File("pkexec.log") +
+                                                  "\nPKEXEC_UID=$(id -u) exec \"$@\"\n"
                                             : "exit " + std::to_string(status) + "\n");
         fs::permissions(path, fs::perms(0755));
         return path;
@@ -175,6 +176,15 @@ TEST_F(ConsoleHttpsTest, TheWholeMachineThroughPkexecAndItsRefusal) {
         EXPECT_EQ(seen[1].text.contains(QString::fromUtf8("reste en place")), !c.inStore);
         EXPECT_EQ(fs::exists(storeFile), c.inStore);
         EXPECT_EQ(Label(*console), kProtected);
+        if (c.inStore) {
+            // The tool is told the console's data folder, which pkexec's cleared
+            // environment would lose.
+            std::ifstream log(folder_.File("pkexec.log"));
+            std::string line;
+            std::getline(log, line);
+            EXPECT_EQ(line,
+                      GX_PROGRAM_DIR "/gx-driver trust --data-home " + Home() + "/.local/share");
+        }
 
         // The undo takes the root out of the machine's store too, where it is.
         ModalAnswerer undo(QMessageBox::Ok);

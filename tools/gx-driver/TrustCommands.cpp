@@ -168,9 +168,10 @@ int StatusForUser(const TrustUser& user, std::string& reply) {
 
 }  // namespace
 
-int TrustRoot(bool userOnly) {
+int TrustRoot(const TrustOptions& options) {
+    const bool userOnly = options.userOnly;
     std::string problem;
-    const auto user = FindTrustUser(&problem);
+    const auto user = FindTrustUser(options.dataHome, &problem);
     if (!user) {
         return Fail(problem);
     }
@@ -202,9 +203,10 @@ int TrustRoot(bool userOnly) {
         nullptr);
 }
 
-int UntrustRoot(bool userOnly) {
+int UntrustRoot(const TrustOptions& options) {
+    const bool userOnly = options.userOnly;
     std::string problem;
-    const auto user = FindTrustUser(&problem);
+    const auto user = FindTrustUser(options.dataHome, &problem);
     if (!user) {
         return Fail(problem);
     }
@@ -228,9 +230,9 @@ int UntrustRoot(bool userOnly) {
     return status;
 }
 
-bool ShowTrustStatus() {
+bool ShowTrustStatus(const TrustOptions& options) {
     std::string problem;
-    const auto user = FindTrustUser(&problem);
+    const auto user = FindTrustUser(options.dataHome, &problem);
     if (!user) {
         Fail(problem);
         return false;

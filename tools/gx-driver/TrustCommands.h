@@ -9,11 +9,18 @@
 //          stays in the folder for a later trust.
 #pragma once
 
+#include <string>
+
 namespace gx {
 
-int TrustRoot(bool userOnly);
-int UntrustRoot(bool userOnly);
+struct TrustOptions {
+    bool userOnly = false;  // --user: the user's browsers only, not the machine's store
+    std::string dataHome;   // --data-home: the user's data folder; empty = from the environment
+};
+
+int TrustRoot(const TrustOptions& options);
+int UntrustRoot(const TrustOptions& options);
 // Prints the HTTPS lines; true when interception is on for the user (the marker names the root).
-bool ShowTrustStatus();
+bool ShowTrustStatus(const TrustOptions& options);
 
 }  // namespace gx

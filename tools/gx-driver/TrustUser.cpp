@@ -74,7 +74,7 @@ bool BecomeUser(const TrustUser& user) {
 
 }  // namespace
 
-std::optional<TrustUser> FindTrustUser(std::string* problem) {
+std::optional<TrustUser> FindTrustUser(const std::string& dataHome, std::string* problem) {
     const std::optional<uid_t> requesting = RequestingUid();
     TrustUser user;
     user.uid = requesting.value_or(::getuid());
@@ -101,7 +101,7 @@ std::optional<TrustUser> FindTrustUser(std::string* problem) {
         *problem = "dossier personnel de " + user.name + " introuvable";
         return std::nullopt;
     }
-    user.dataBase = tls::UserDataBase(user.home, xdgDataHome);
+    user.dataBase = tls::UserDataBase(user.home, dataHome.empty() ? xdgDataHome : dataHome);
     user.folder = tls::InterceptionFolder(user.dataBase);
     return user;
 }

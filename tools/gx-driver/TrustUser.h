@@ -27,8 +27,10 @@ struct TrustUser {
     bool other = false;    // another user than the one running the tool
 };
 
-// The user to act for; nullopt with a French `problem` when none can be found.
-std::optional<TrustUser> FindTrustUser(std::string* problem);
+// The user to act for; nullopt with a French `problem` when none can be found. `dataHome`, when
+// not empty, is the user's data folder in place of XDG_DATA_HOME: sudo and pkexec clear the
+// caller's environment, so the console names its own folder this way.
+std::optional<TrustUser> FindTrustUser(const std::string& dataHome, std::string* problem);
 
 // Runs `work` with the user's identity: in a child process that has given up root's rights
 // when the tool runs as root for another user, else right here. `work` may fill `reply`, which

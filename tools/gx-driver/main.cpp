@@ -25,9 +25,9 @@ using namespace gx;
 constexpr const char* kUsage =
     "Usage : gx-driver install [--ports LISTE] [--listen-port PORT] [--program CHEMIN]\n"
     "        gx-driver uninstall [--program CHEMIN]\n"
-    "        gx-driver status [--program CHEMIN | --user]\n"
-    "        gx-driver trust [--user]\n"
-    "        gx-driver untrust [--user]\n"
+    "        gx-driver status [--program CHEMIN | --user] [--data-home DOSSIER]\n"
+    "        gx-driver trust [--user] [--data-home DOSSIER]\n"
+    "        gx-driver untrust [--user] [--data-home DOSSIER]\n"
     "\n"
     "  install    redirige les connexions TCP sortantes de la machine vers Gardalix\n"
     "             (table nftables inet gardalix), refuse QUIC (UDP 443), enregistre le\n"
@@ -52,6 +52,8 @@ constexpr const char* kUsage =
     "                       gx-driver)\n"
     "  --user               seulement les navigateurs de l'utilisateur, sans le magasin\n"
     "                       du système : pas besoin d'être administrateur\n"
+    "  --data-home DOSSIER  le dossier de données de l'utilisateur (par défaut :\n"
+    "                       XDG_DATA_HOME, sinon ~/.local/share)\n"
     "\n"
     "Codes de sortie : 0 réussi, 1 échec ou installation incomplète, 2 mauvaise\n"
     "commande, 3 pas lancé en tant que root.\n"
@@ -70,7 +72,7 @@ int Usage(const std::string& problem) {
 struct CommandLine {
     std::string command;
     DriverOptions options;
-    bool userOnly = false;
+    TrustOptions trust;
     std::string problem;  // not empty when the command line is wrong
 };
 
@@ -91,12 +93,14 @@ CommandLine Parse(int argc, char** argv) {
     const bool trusting = command == "trust" || command == "untrust";
     for (int i = 2; i < argc; ++i) {
         const std::string_view option = argv[i];
-        if (option == "--user" && (trusting || command == "status") && !line.userOnly &&
+        const bool aboutTrust = trusting || command == "status";
+        if (option == "--user" && aboutTrust && !line.trust.userOnly &&
             line.options.program.empty()) {
-            line.userOnly = true;
+            line.trust.userOnly = true;
             continue;
         }
-        const bool known = (option == "--program" && !trusting && !line.userOnly) ||
+        const bool known = (option == "--program" && !trusting && !line.trust.userOnly) ||
+                           (option == "--data-home" && aboutTrust && line.trust.dataHome.empty()) ||
                            (installing && (option == "--ports" || option == "--listen-port"));
         if (!known) {
             line.problem = "option inconnue pour " + line.command + " : " + std::string(option);
@@ -107,7 +111,13 @@ CommandLine Parse(int argc, char** argv) {
             return line;
         }
         const std::string value = argv[++i];
-        if (option == "--program") {
+        if (option == "--data-home") {
+            if (value.empty() || value.front() != '/') {
+                line.problem = "--data-home attend un chemin absolu : " + value;
+                return line;
+            }
+            line.trust.dataHome = value;
+        } else if (option == "--program") {
             line.options.program = value;
         } else if (option == "--ports") {
             const auto ports = ParsePortList(value);
@@ -136,7 +146,7 @@ int main(int argc, char** argv) {
     if (!line.problem.empty()) {
         return Usage(line.problem);
     }
-    if (::geteuid() != 0 && !line.userOnly) {
+    if (::geteuid() != 0 && !line.trust.userOnly) {
         std::cerr << "gx-driver : cette commande doit être lancée en tant qu'administrateur "
                      "(root), par exemple : sudo gx-driver "
                   << line.command
@@ -148,13 +158,13 @@ int main(int argc, char** argv) {
         return kDriverNotRoot;
     }
     if (line.command == "trust") {
-        return TrustRoot(line.userOnly);
+        return TrustRoot(line.trust);
     }
     if (line.command == "untrust") {
-        return UntrustRoot(line.userOnly);
+        return UntrustRoot(line.trust);
     }
-    if (line.command == "status" && line.userOnly) {
-        return ShowTrustStatus() ? kDriverOk : kDriverFailed;
+    if (line.command == "status" && line.trust.userOnly) {
+        return ShowTrustStatus(line.trust) ? kDriverOk : kDriverFailed;
     }
     if (line.command == "install") {
         return InstallDriver(line.options);
@@ -164,6 +174,6 @@ int main(int argc, char** argv) {
     }
     const int status = ShowDriverStatus(line.options);
     std::cout << "\nHTTPS\n";
-    ShowTrustStatus();
+    ShowTrustStatus(line.trust);
     return status;
 }

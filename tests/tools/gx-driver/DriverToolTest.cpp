@@ -198,6 +198,9 @@ TEST(GxDriverCommandLine, BadCommandLinesAreRefusedWithTheUsage) {
         "untrust --ports 80",
         "status --user --program /bin/true",
         "install --user",
+        "trust --data-home relative/folder",
+        "trust --data-home",
+        "install --data-home /tmp",
     };
     for (const char* arguments : cases) {
         SCOPED_TRACE(arguments);

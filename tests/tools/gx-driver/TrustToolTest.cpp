@@ -272,6 +272,22 @@ TEST_F(TrustToolAsAdministrator, TrustForTheCallerFillsTheSystemStoreAndLeavesTh
     EXPECT_EQ(UpdateRuns(), 2u);
 }
 
+TEST_F(TrustToolAsAdministrator, TheDataFolderNamedOnTheCommandLineIsTheOneUsed) {
+    // sudo and pkexec clear XDG_DATA_HOME; the console names its folder with --data-home.
+    MakeDatabase(Chromium());
+    fs::create_directories(Home() + "/data");
+    GiveHomeToTheUser();
+    const CommandRun trust = AsAdministrator("trust --data-home " + Home() + "/data");
+    ASSERT_EQ(trust.status, 0) << trust.output;
+    const std::string folder = Home() + "/data/gardalix/netfilter2";
+    auto root = tls::CertificateFromPem(ReadFile(folder + "/root-ca.pem"));
+    ASSERT_TRUE(root);
+    EXPECT_TRUE(tls::TrustMarkerNames(folder, tls::Fingerprint(root.get())));
+    EXPECT_FALSE(fs::exists(Home() + "/.local/share/gardalix"));
+    EXPECT_EQ(NotTheUsers(), std::vector<std::string>{});
+    EXPECT_EQ(AsAdministrator("status --user --data-home " + Home() + "/data").status, 0);
+}
+
 TEST_F(TrustToolAsAdministrator, AStoreThatCannotBeRebuiltEnablesNothing) {
     MakeDatabase(Chromium());
     GiveHomeToTheUser();
