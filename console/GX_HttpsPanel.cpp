@@ -190,7 +190,7 @@ void THttpsPanel::Protect() {
     QString systemPart;
     switch (system.outcome) {
         case ToolRun::Outcome::Done:
-            systemPart = Tr(text::kHttpsSystemDone);
+            systemPart = Tr(userDone ? text::kHttpsSystemDone : text::kHttpsSystemOnlyDone);
             break;
         case ToolRun::Outcome::NotStarted:
             systemPart = Tr(text::kHttpsSystemNoPkexec);

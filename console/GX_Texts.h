@@ -73,6 +73,8 @@ inline constexpr char kHttpsSystemQuestion[] =
     "Le mot de passe administrateur vous sera demandé.";
 inline constexpr char kHttpsSystemDone[] =
     "Les sites HTTPS sont aussi protégés pour tout l'ordinateur.";
+inline constexpr char kHttpsSystemOnlyDone[] =
+    "Les sites HTTPS sont toutefois protégés pour tout l'ordinateur.";
 inline constexpr char kHttpsSystemNoPkexec[] =
     "La protection de tout l'ordinateur n'a pas pu être demandée : pkexec est absent (paquet "
     "pkexec).";

@@ -219,6 +219,27 @@ TEST_F(ConsoleHttpsTest, AMissingToolLeavesTheSitesUnprotectedAndSaysWhy) {
     EXPECT_EQ(Label(*console), kNotProtected);
 }
 
+TEST_F(ConsoleHttpsTest, TheWindowGoesOnWhileTheToolRuns) {
+    // A slow tool: the console's timers fire and the button cannot be pressed twice meanwhile.
+    const std::string slow = folder_.File("slow-gx-driver");
+    std::ofstream(slow) << "#!/bin/sh\nsleep 2\nexit 1\n";
+    fs::permissions(slow, fs::perms(0755));
+    auto console = HttpsConsole(slow);
+    ModalAnswerer answerer(QMessageBox::No);
+    bool tickedWhileRunning = false;
+    bool buttonDisabled = false;
+    QTimer::singleShot(100, console.get(), [&] {
+        tickedWhileRunning = answerer.seen.empty();
+        buttonDisabled = !Button(*console)->isEnabled();
+    });
+    Button(*console)->click();
+    EXPECT_TRUE(tickedWhileRunning);
+    EXPECT_TRUE(buttonDisabled);
+    EXPECT_TRUE(Button(*console)->isEnabled());
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_EQ(Label(*console), kNotProtected);
+}
+
 TEST_F(ConsoleHttpsTest, ATrustMadeInATerminalShowsTheNextTimeTheConsoleOpens) {
     auto console = HttpsConsole();
     EXPECT_EQ(Label(*console), kNotProtected);
