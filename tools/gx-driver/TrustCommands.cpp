@@ -204,15 +204,14 @@ int TrustRoot(const TrustOptions& options) {
 }
 
 int UntrustRoot(const TrustOptions& options) {
-    const bool userOnly = options.userOnly;
     std::string problem;
     const auto user = FindTrustUser(options.dataHome, &problem);
-    if (!user) {
-        return Fail(problem);
-    }
-    int status = AsUser(
-        *user, [&](std::string&) { return UntrustForUser(*user); }, nullptr);
-    if (userOnly) {
+    // Without a user to act for (a removal of the package, say), the machine's store is still
+    // emptied.
+    int status = user ? AsUser(
+                            *user, [&](std::string&) { return UntrustForUser(*user); }, nullptr)
+                      : Fail(problem);
+    if (options.userOnly) {
         if (tls::SystemStoreHasOurFile()) {
             std::cout << "  Le magasin du système contient encore la racine ("
                       << tls::SystemStoreCertificatePath()
