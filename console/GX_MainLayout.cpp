@@ -19,6 +19,7 @@
 
 #include "console/GX_Artwork.h"
 #include "console/GX_Help.h"
+#include "console/GX_HttpsPanel.h"
 #include "console/GX_Main.h"
 #include "console/GX_SidePages.h"
 #include "console/GX_Texts.h"
@@ -205,6 +206,7 @@ QWidget* TFormGardalix::BuildFiltragePage() {
     memo->setFrameShape(QFrame::NoFrame);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     panelColumn->addWidget(memo);
+    panelColumn->addWidget(new THttpsPanel(services_, panel));
     column->addWidget(panel, 1);
 
     column->addWidget(Heading(text::kReportingHeading, page));

@@ -1,10 +1,17 @@
 #include "console/GX_Services.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "platform/interception/Interception.h"
+#include "platform/program/GX_COM.h"
+#include "platform/tls/DataFolder.h"
+#include "platform/tls/RootAuthority.h"
+#include "platform/tls/SystemTrustStore.h"
+#include "platform/tls/TrustMarker.h"
 #include "store/GX_ConfigReg.h"
 #include "store/GX_ParentalCode.h"
 
@@ -29,6 +36,30 @@ std::string RunningProxyAddress() {
         }
     }
     return host + ":" + std::to_string(port);
+}
+
+HttpsTrust ReadHttpsTrust() {
+    HttpsTrust trust;
+    const std::string folder = tls::CurrentUserInterceptionFolder();
+    if (const auto root = tls::LoadRoot(folder, kRootCertSubject)) {
+        trust.sitesProtected = tls::TrustMarkerNames(folder, root->fingerprint);
+    }
+    trust.inSystemStore = tls::SystemStoreHasOurFile();
+    return trust;
+}
+
+// GARDALIX_PKEXEC when set (a path that cannot be run stands for a machine without pkexec),
+// else pkexec where the system keeps it.
+std::string PkexecPath() {
+    if (const char* configured = std::getenv("GARDALIX_PKEXEC"); configured && configured[0]) {
+        return configured;
+    }
+    for (const char* candidate : {"/usr/bin/pkexec", "/bin/pkexec"}) {
+        if (::access(candidate, X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -56,6 +87,10 @@ ConsoleServices ProgramServices() {
     services.ReadParentalCode = [] { return gx::ReadParentalCodeHash(); };
     services.WriteParentalCode = [](const std::string& hash) { gx::WriteParentalCodeHash(hash); };
     services.RemoveParentalCode = [] { gx::RemoveParentalCode(); };
+
+    services.ReadHttpsTrust = [] { return ReadHttpsTrust(); };
+    services.DriverToolPath = [] { return ProgramDir() + "gx-driver"; };
+    services.PkexecPath = [] { return PkexecPath(); };
     return services;
 }
 

@@ -12,6 +12,14 @@
 
 namespace gx {
 
+// Whether HTTPS sites are protected for the user: the trust marker names the root in use. And
+// whether the machine's store holds a root of ours (taking it away then needs the
+// administrator).
+struct HttpsTrust {
+    bool sitesProtected = false;
+    bool inSystemStore = false;
+};
+
 struct ConsoleServices {
     // Block lists, from the program directory. True when the whole file was read.
     std::function<bool()> LoadPornURLList;
@@ -40,6 +48,12 @@ struct ConsoleServices {
     std::function<std::string()> ReadParentalCode;
     std::function<void(const std::string& hash)> WriteParentalCode;
     std::function<void()> RemoveParentalCode;
+
+    // HTTPS trust: its state, the tool that installs and removes it (ProgramDir + "gx-driver")
+    // and pkexec, which runs the tool as administrator ("" when there is none).
+    std::function<HttpsTrust()> ReadHttpsTrust;
+    std::function<std::string()> DriverToolPath;
+    std::function<std::string()> PkexecPath;
 };
 
 // The program's own services.

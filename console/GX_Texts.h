@@ -57,6 +57,44 @@ inline constexpr char kAnalyseLink[] = "Demander une analyse";
 inline constexpr char kAnalyseText[] =
     "Demander l'avis d'un expert sur un site, une page, une URL.";
 
+// HTTPS sites (the Filtrage tab).
+inline constexpr char kHttpsProtected[] = "Sites HTTPS : protégés";
+inline constexpr char kHttpsNotProtected[] =
+    "Sites HTTPS : non protégés — seules les adresses http:// sont filtrées";
+inline constexpr char kHttpsProtect[] = "Protéger aussi les sites HTTPS";
+inline constexpr char kHttpsUnprotect[] = "Ne plus protéger les sites HTTPS";
+inline constexpr char kHttpsTitle[] = "Gardalix : sites HTTPS";
+inline constexpr char kHttpsUserDone[] =
+    "Les sites HTTPS sont maintenant protégés dans vos navigateurs.";
+inline constexpr char kHttpsUserFailed[] =
+    "La protection des sites HTTPS n'a pas pu être mise en place dans vos navigateurs :";
+inline constexpr char kHttpsSystemQuestion[] =
+    "Voulez-vous aussi protéger les sites HTTPS pour tous les programmes de l'ordinateur ?\n\n"
+    "Le mot de passe administrateur vous sera demandé.";
+inline constexpr char kHttpsSystemDone[] =
+    "Les sites HTTPS sont aussi protégés pour tout l'ordinateur.";
+inline constexpr char kHttpsSystemOnlyDone[] =
+    "Les sites HTTPS sont toutefois protégés pour tout l'ordinateur.";
+inline constexpr char kHttpsSystemNoPkexec[] =
+    "La protection de tout l'ordinateur n'a pas pu être demandée : pkexec est absent (paquet "
+    "pkexec).";
+inline constexpr char kHttpsSystemRefused[] =
+    "La protection de tout l'ordinateur n'a pas été accordée (mot de passe refusé ou demande "
+    "annulée).";
+inline constexpr char kHttpsSystemFailed[] = "La protection de tout l'ordinateur a échoué :";
+inline constexpr char kHttpsUserStays[] = "La protection de vos navigateurs reste en place.";
+inline constexpr char kHttpsUndone[] =
+    "Les sites HTTPS ne sont plus protégés ; le certificat de Gardalix a été retiré de vos "
+    "navigateurs.";
+inline constexpr char kHttpsUndoFailed[] =
+    "Le certificat de Gardalix n'a pas pu être retiré de vos navigateurs :";
+inline constexpr char kHttpsSystemUndone[] =
+    "Il a aussi été retiré du magasin de certificats de l'ordinateur.";
+inline constexpr char kHttpsSystemStays[] =
+    "Il reste dans le magasin de certificats de l'ordinateur ; pour l'en retirer : sudo ";
+inline constexpr char kHttpsToolMissing[] = "L'outil gx-driver est introuvable : ";
+inline constexpr char kHttpsToolTimedOut[] = "L'outil gx-driver n'a pas répondu à temps.";
+
 inline constexpr char kChildHeading[] = "Protection des enfants";
 inline constexpr char kBlockPorn[] = "Bloquer les sites pornographiques";
 inline constexpr char kApply[] = "&Appliquer";

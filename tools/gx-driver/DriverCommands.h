@@ -1,5 +1,5 @@
-// The three commands of gx-driver. Each prints its French messages and returns the exit
-// status of the tool.
+// The transparent-mode commands of gx-driver (install, uninstall, status). Each prints its
+// French messages and returns the exit status of the tool.
 #pragma once
 
 #include <cstdint>

@@ -193,6 +193,14 @@ TEST(GxDriverCommandLine, BadCommandLinesAreRefusedWithTheUsage) {
         "install --force",
         "uninstall --ports 80",
         "status --listen-port 3130",
+        "trust --program /bin/true",
+        "trust --user --user",
+        "untrust --ports 80",
+        "status --user --program /bin/true",
+        "install --user",
+        "trust --data-home relative/folder",
+        "trust --data-home",
+        "install --data-home /tmp",
     };
     for (const char* arguments : cases) {
         SCOPED_TRACE(arguments);

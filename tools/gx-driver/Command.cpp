@@ -1,0 +1,110 @@
+#include "tools/gx-driver/Command.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace gx {
+namespace {
+
+// The child's exit status when the program could not be started at all.
+constexpr int kCannotRun = 127;
+
+std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[4096];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool Runnable(const std::string& path) {
+    return ::access(path.c_str(), X_OK) == 0;
+}
+
+// `name` looked up in PATH, or "".
+std::string InPath(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return Runnable(name) ? name : "";
+    }
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = folders.substr(start, end - start);
+        if (!folder.empty() && Runnable(folder + "/" + name)) {
+            return folder + "/" + name;
+        }
+        start = end + 1;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string FindProgram(const char* variable, const std::vector<std::string>& candidates) {
+    if (const char* configured = std::getenv(variable); configured && configured[0] != '\0') {
+        return configured;
+    }
+    for (const std::string& candidate : candidates) {
+        if (std::string found = InPath(candidate); !found.empty()) {
+            return found;
+        }
+    }
+    return "";
+}
+
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    int fromChild[2];
+    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
+        return {false, -1, std::string("pipe : ") + std::strerror(errno)};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int nothing = ::open("/dev/null", O_RDONLY);
+        ::dup2(nothing, STDIN_FILENO);
+        ::dup2(fromChild[1], STDOUT_FILENO);
+        ::dup2(fromChild[1], STDERR_FILENO);
+        ::execvp(argv[0], argv.data());
+        const std::string message =
+            std::string("impossible de lancer ") + argv[0] + " : " + std::strerror(errno) + "\n";
+        [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, message.data(), message.size());
+        ::_exit(kCannotRun);
+    }
+    ::close(fromChild[1]);
+    if (child < 0) {
+        ::close(fromChild[0]);
+        return {false, -1, std::string("fork : ") + std::strerror(errno)};
+    }
+    CommandResult result;
+    result.output = ReadAll(fromChild[0]);
+    ::close(fromChild[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.ran = result.status != kCannotRun;
+    return result;
+}
+
+}  // namespace gx
