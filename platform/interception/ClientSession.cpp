@@ -32,12 +32,6 @@ sockaddr_storage ToStorage(const asio::ip::tcp::endpoint& endpoint) {
     return storage;
 }
 
-// "host" or "host:port" as a Host field names a server; IPv6 addresses in brackets.
-std::string AuthorityOf(const std::string& host, uint16_t port, uint16_t defaultPort) {
-    std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    return port == defaultPort ? authority : authority + ":" + std::to_string(port);
-}
-
 }  // namespace
 
 ClientSession::ClientSession(Proxy& proxy, asio::ip::tcp::socket socket,
@@ -306,7 +300,7 @@ void ClientSession::HandleRequest(RequestHead head) {
             // program judges the address with that host, as a client naming it would send it.
             head.host = tls ? tlsServerName_ : fixed_->host;
             head.fields.insert(
-                0, "Host: " + AuthorityOf(head.host, fixed_->port, tls ? 443 : 80) + "\r\n");
+                0, "Host: " + AuthorityFor(head.host, fixed_->port, tls ? 443 : 80) + "\r\n");
         }
         if (tls && tls::CanonicalServerName(head.host) != tlsServerName_) {
             Refuse(421);  // the request names another server than the one its TLS was set up for

@@ -152,6 +152,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     bool TakeHead();
     void HandleRequest(RequestHead head);
     void JudgeAndRoute();
+    HeadVerdict AskProgram(const RequestHead& head);
+    std::optional<RequestHead> UnderTheConnectionsServer(const RequestHead& head) const;
     void Forward(std::string bytes, bool streamBody);
     void AfterRequest();
     void DeliverWholeRequest();

@@ -240,6 +240,11 @@ size_t FindHeadEnd(std::string_view data, size_t from) {
     return std::string_view::npos;
 }
 
+std::string AuthorityFor(const std::string& host, uint16_t port, uint16_t defaultPort) {
+    std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    return port == defaultPort ? authority : authority + ":" + std::to_string(port);
+}
+
 bool SplitAuthority(std::string_view authority, std::string& host, uint16_t& port,
                     uint16_t defaultPort) {
     std::string_view hostPart;

@@ -54,6 +54,10 @@ int ParseRequestHead(std::string_view head, RequestHead& out);
 // Parses a response head. requestMethod decides the bodiless HEAD case. 0 = fine, else 502.
 int ParseResponseHead(std::string_view head, std::string_view requestMethod, ResponseHead& out);
 
+// "host" or "host:port" as a Host field names a server (the port left out when it is the
+// default one); IPv6 addresses in brackets.
+std::string AuthorityFor(const std::string& host, uint16_t port, uint16_t defaultPort);
+
 // Splits "host:port" or "[v6]:port" (port optional, default given). False when malformed.
 bool SplitAuthority(std::string_view authority, std::string& host, uint16_t& port,
                     uint16_t defaultPort);

@@ -3,6 +3,7 @@
 // through the inbox).
 #include "platform/interception/ClientSession.h"
 #include "platform/interception/Proxy.h"
+#include "platform/text/AsciiText.h"
 
 namespace gx::interception {
 namespace {
@@ -77,13 +78,8 @@ void ClientSession::SetSuspended(bool suspended) {
     }
 }
 
-void ClientSession::JudgeAndRoute() {
-    RequestHead& head = current_.head;
-    std::string wire = head.line + "\r\n" + head.fields;
-    if (!filtered_ || !httpFilter_ || !program_.JudgesRequests()) {
-        Forward(std::move(wire), true);
-        return;
-    }
+// The program's verdict on a head, with what it posted meanwhile taken up.
+HeadVerdict ClientSession::AskProgram(const RequestHead& head) {
     judging_ = current_.slot;
     HeadVerdict verdict;
     {
@@ -92,10 +88,55 @@ void ClientSession::JudgeAndRoute() {
     }
     DrainInbox();
     judging_ = nullptr;
+    return verdict;
+}
+
+// A request on a connection whose server is known (redirected, or in a CONNECT tunnel) goes to
+// that server whatever its Host says: one that names another server is judged under both names,
+// so that a listed server is not reached by naming a harmless one. The copy names the server.
+std::optional<RequestHead> ClientSession::UnderTheConnectionsServer(const RequestHead& head) const {
+    if (!fixed_ || !tlsServerName_.empty() || head.host.empty() ||
+        tls::CanonicalServerName(head.host) == tls::CanonicalServerName(fixed_->host)) {
+        return std::nullopt;
+    }
+    RequestHead renamed = head;
+    renamed.host = fixed_->host;
+    std::string hostLine = "Host: " + AuthorityFor(fixed_->host, fixed_->port, 80) + "\r\n";
+    size_t at = 0;
+    while (at < renamed.fields.size() &&
+           !ascii::StartsWithNoCase(std::string_view(renamed.fields).substr(at), "host:")) {
+        size_t next = renamed.fields.find("\r\n", at);
+        at = next == std::string::npos ? renamed.fields.size() : next + 2;
+    }
+    if (at < renamed.fields.size()) {
+        size_t end = renamed.fields.find("\r\n", at);
+        renamed.fields.replace(at, end + 2 - at, hostLine);
+    } else {
+        renamed.fields.insert(0, hostLine);
+    }
+    return renamed;
+}
+
+void ClientSession::JudgeAndRoute() {
+    RequestHead& head = current_.head;
+    std::string wire = head.line + "\r\n" + head.fields;
+    if (!filtered_ || !httpFilter_ || !program_.JudgesRequests()) {
+        Forward(std::move(wire), true);
+        return;
+    }
+    HeadVerdict verdict = AskProgram(head);
     if (closed_) {
         return;
     }
     ResponseSlot* slot = current_.slot.get();
+    if (verdict == HeadVerdict::Pass && !slot->answered) {
+        if (std::optional<RequestHead> renamed = UnderTheConnectionsServer(head)) {
+            verdict = AskProgram(*renamed);
+            if (closed_) {
+                return;
+            }
+        }
+    }
     if (slot->answered || verdict == HeadVerdict::Blocked) {
         if (!slot->answered) {
             // Blocked without an answer: end the connection rather than leave the client waiting.

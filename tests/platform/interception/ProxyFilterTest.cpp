@@ -293,6 +293,30 @@ TEST_F(ProxyFilterTest, RawBytesForTheServerNeedAnOpenTunnel) {
     EXPECT_EQ(client.ReadAtLeast(4), "\x01raw");  // the origin echoes what reached it
 }
 
+// Inside a tunnel a request goes to the tunnel's server whatever its Host says: one that names a
+// harmless server is judged under the tunnel's server too, and blocked when that one is listed.
+TEST_F(ProxyFilterTest, ARequestNamingAnotherServerThanItsTunnelIsJudgedUnderBoth) {
+    const std::string listed = "Host: " + origin_.Authority() + "\r\n";
+    Program().onPart = [&](ENDPOINT_ID id, PFObject* object) {
+        if (StreamText(object, HS_HEADER).find(listed) == std::string::npos) {
+            return DPCR_BYPASS;
+        }
+        PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
+        return DPCR_BLOCK;
+    };
+    ASSERT_TRUE(StartLibrary());
+    RawClient client(ProxyPort());
+    client.Send("CONNECT " + origin_.Authority() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(client.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
+    client.Send("GET /payload HTTP/1.1\r\nHost: harmless.example\r\n\r\n");
+    EXPECT_EQ(StatusOf(client.ReadToEnd(5s)), 404);
+    EXPECT_EQ(origin_.RequestCount(), 0);
+    std::lock_guard lock(Program().mutex);
+    ASSERT_EQ(Program().partHeaders.size(), 2u);
+    EXPECT_NE(Program().partHeaders[0].find("Host: harmless.example\r\n"), std::string::npos);
+    EXPECT_NE(Program().partHeaders[1].find(listed), std::string::npos);
+}
+
 TEST_F(ProxyFilterTest, OddlyWrittenRequestLinesInATunnelAreJudgedOrRefusedNeverRelayed) {
     Program().onPart = [&](ENDPOINT_ID id, PFObject*) {
         PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
