@@ -1,0 +1,30 @@
+// The fuzz targets: each drives real code of the program from arbitrary bytes, as hostile input
+// would reach it. Built twice: into libFuzzer programs by `./gx fuzz` (clang, sanitizers), and
+// into the normal build, where a test replays every kept input of tests/fuzz/corpus/ so that a
+// crash once found never comes back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gx::fuzz {
+
+// A request as a client sends it: the end of its head, the head parsed, and whatever follows it
+// framed as the body the head announces (the next pipelined request behind it).
+int FuzzRequestHead(const uint8_t* data, size_t size);
+// A response as a server sends it: head parsed for a GET and a HEAD, body framed.
+int FuzzResponseHead(const uint8_t* data, size_t size);
+// The first bytes of a connection: the ClientHello reader and the HTTP sniffing.
+int FuzzClientHello(const uint8_t* data, size_t size);
+// The bytes of a list file: loaded as gx_mu.dat and as gx_pu.dat, then looked up.
+int FuzzListFiles(const uint8_t* data, size_t size);
+
+struct Target {
+    const char* name;  // its corpus folder under tests/fuzz/corpus/
+    int (*run)(const uint8_t*, size_t);
+};
+const std::vector<Target>& Targets();
+
+}  // namespace gx::fuzz
