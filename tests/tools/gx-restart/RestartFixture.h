@@ -126,6 +126,13 @@ bool WaitFor(Condition condition, std::chrono::seconds limit = std::chrono::seco
     return true;
 }
 
+// Whether a process has ended but not been reaped yet.
+inline bool ProcessIsZombie(pid_t pid) {
+    const std::string status = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = status.rfind(')');
+    return close != std::string::npos && close + 2 < status.size() && status[close + 2] == 'Z';
+}
+
 // The fake program: records "<version> <pid> <folder>" in marks/started, then holds the
 // instance lock (through flock(1)) for up to two minutes. A broken one records and ends.
 inline std::string ProgramScript(const std::string& version, bool broken = false) {
@@ -228,6 +235,11 @@ class RestartFixture : public ::testing::Test {
 
     // Ends every recorded program (each leads its own session) and waits for the lock to free.
     void StopPrograms() {
+        for (const pid_t copy : runningCopies_) {
+            ::kill(-copy, SIGKILL);
+            ::waitpid(copy, nullptr, 0);
+        }
+        runningCopies_.clear();
         for (const std::string& line : Started()) {
             std::istringstream fields(line);
             std::string version;
@@ -240,6 +252,21 @@ class RestartFixture : public ::testing::Test {
         EXPECT_TRUE(WaitFor([&] { return !LockHeld(); }));
         std::error_code ignored;
         fs::remove(root() / "marks" / "started", ignored);
+    }
+
+    // A running copy of the program: holds the instance lock for `seconds`, in its own session.
+    pid_t StartRunningCopy(int seconds) {
+        const std::string lock = (root() / "run" / "Gardalix.lock").string();
+        const std::string duration = std::to_string(seconds);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::setsid();
+            ::execlp("flock", "flock", "-n", lock.c_str(), "sleep", duration.c_str(),
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        runningCopies_.push_back(child);
+        return child;
     }
 
     std::string Log() const { return ReadText(root() / "hive" / "gx_restart.log"); }
@@ -261,6 +288,7 @@ class RestartFixture : public ::testing::Test {
 
   private:
     TempFolder folder_;
+    std::vector<pid_t> runningCopies_;
 };
 
 }  // namespace gx::testing

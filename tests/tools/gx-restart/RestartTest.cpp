@@ -115,20 +115,72 @@ TEST_F(RestartTest, AnythingButASignedNewerBuildIsRefusedAndChangesNothing) {
 }
 
 TEST_F(RestartTest, ABuildThatDoesNotComeUpIsRolledBackAndTheOldOneRuns) {
+    struct Case {
+        const char* name;
+        std::string script;
+    };
+    const Case cases[] = {
+        {"ends at once", ProgramScript("1.6.0", /*broken=*/true)},
+        // Runs, but never takes the lock: the restart program gives up on it after 30 s.
+        {"never takes the lock",
+         "#!/bin/sh\necho \"1.6.0 $$ $(pwd)\" >> \"$GX_TEST_MARKS/started\"\nexec sleep 120\n"},
+    };
     const auto before = Snapshot(app());
-    Publish(MakeProgramDir("broken", "1.6.0", /*broken=*/true), "1.6.0", buildFile());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = MakeProgramDir("bad-" + std::to_string(&c - cases), "1.6.0");
+        WriteText(dir / "gardalix", c.script, fs::perms(0755));
+        Publish(dir, "1.6.0", buildFile());
+
+        const ProcessRun run = RunRestart();
+
+        EXPECT_EQ(run.status, 1) << run.errors;
+        ASSERT_TRUE(WaitForRunningProgram(2));
+        const std::vector<std::string> started = Started();
+        EXPECT_EQ(started[0].substr(0, 6), "1.6.0 ");
+        EXPECT_EQ(started[1].substr(0, 6), "1.5.0 ");
+        EXPECT_EQ(Snapshot(app()), before);
+        EXPECT_TRUE(Neighbours().empty());
+        EXPECT_NE(Log().find("n'a pas démarré ; la version 1.5.0 a été rétablie"),
+                  std::string::npos)
+            << Log();
+        // The build that failed was ended with everything it started.
+        std::istringstream fields(started[0]);
+        std::string version;
+        pid_t pid = 0;
+        fields >> version >> pid;
+        EXPECT_TRUE(WaitFor([&] { return ::kill(pid, 0) != 0 || ProcessIsZombie(pid); }));
+        StopPrograms();
+    }
+}
+
+TEST_F(RestartTest, TheRestartProgramWaitsForTheRunningProgramToEnd) {
+    Publish(MakeProgramDir("new", "1.6.0"), "1.6.0", buildFile());
+    StartRunningCopy(3);
+    ASSERT_TRUE(WaitFor([&] { return LockHeld(); }));
+
+    const ProcessRun run = RunRestart();
+
+    EXPECT_EQ(run.status, 0) << run.errors;
+    ASSERT_TRUE(WaitForRunningProgram(1));
+    EXPECT_EQ(Started().back().substr(0, 6), "1.6.0 ");
+}
+
+TEST_F(RestartTest, AProgramThatDoesNotEndIsLeftRunningAndNothingIsInstalled) {
+    Publish(MakeProgramDir("new", "1.6.0"), "1.6.0", buildFile());
+    const auto before = Snapshot(app());
+    const pid_t copy = StartRunningCopy(120);
+    ASSERT_TRUE(WaitFor([&] { return LockHeld(); }));
 
     const ProcessRun run = RunRestart();
 
     EXPECT_EQ(run.status, 1) << run.errors;
-    ASSERT_TRUE(WaitForRunningProgram(2));
-    const std::vector<std::string> started = Started();
-    EXPECT_EQ(started[0].substr(0, 6), "1.6.0 ");
-    EXPECT_EQ(started[1].substr(0, 6), "1.5.0 ");
+    EXPECT_EQ(::kill(copy, 0), 0);
+    EXPECT_TRUE(LockHeld());
     EXPECT_EQ(Snapshot(app()), before);
     EXPECT_TRUE(Neighbours().empty());
-    EXPECT_NE(Log().find("n'a pas démarré ; la version 1.5.0 a été rétablie"), std::string::npos)
-        << Log();
+    EXPECT_TRUE(Started().empty());
+    EXPECT_NE(Log().find("ne s'est pas arrêté"), std::string::npos) << Log();
 }
 
 // A machine-wide installation: the program directory belongs to someone else. As root the
