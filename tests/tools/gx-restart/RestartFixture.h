@@ -115,7 +115,7 @@ inline ProcessRun RunProgram(const std::string& program, const std::string& fold
 
 // Waits, polling, at most `limit`, for a condition.
 template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::seconds limit = std::chrono::seconds(30)) {
+bool WaitFor(Condition condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
