@@ -159,6 +159,9 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         {kLibDir + "/gx-get", "-rwxr-xr-x", ""},
         {kLibDir + "/gx-lists", "-rwxr-xr-x", ""},
         {kLibDir + "/gx-reg", "-rwxr-xr-x", ""},
+        {kLibDir + "/gx-publish", "-rwxr-xr-x", ""},
+        {kLibDir + "/gx_restart", "-rwxr-xr-x", ""},
+        {kLibDir + "/gx_update.pub", "-rw-r--r--", ""},
         {kLibDir + "/gx_mu.dat", "-rw-r--r--", ""},
         {kLibDir + "/gx_pu.dat", "-rw-r--r--", ""},
         {kLibDir + "/help/gardalix-1.html", "-rw-r--r--", ""},
@@ -167,13 +170,15 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         {"usr/bin/gx-get", "", "../lib/gardalix/gx-get"},
         {"usr/bin/gx-lists", "", "../lib/gardalix/gx-lists"},
         {"usr/bin/gx-reg", "", "../lib/gardalix/gx-reg"},
+        {"usr/bin/gx-publish", "", "../lib/gardalix/gx-publish"},
         {"usr/share/applications/gardalix.desktop", "-rw-r--r--", ""},
         {"etc/xdg/autostart/gardalix.desktop", "", "/usr/share/applications/gardalix.desktop"},
         {"usr/share/icons/hicolor/scalable/apps/gardalix.svg", "-rw-r--r--", ""},
         {"usr/share/doc/gardalix/copyright", "-rw-r--r--", ""},
         {"usr/share/doc/gardalix/changelog.gz", "-rw-r--r--", ""},
     };
-    for (const char* command : {"gardalix", "gx-driver", "gx-get", "gx-lists", "gx-reg"}) {
+    for (const char* command :
+         {"gardalix", "gx-driver", "gx-get", "gx-lists", "gx-reg", "gx-publish"}) {
         cases.push_back({std::string("usr/share/man/man1/") + command + ".1.gz", "-rw-r--r--", ""});
     }
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
@@ -199,11 +204,13 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         EXPECT_EQ(found->second.linkTarget, c.linkTarget);
     }
 
-    // No hive and no developer tool.
+    // No hive, no developer tool, no private key; the restart program is not a command.
     for (const auto& [path, file] : files) {
         SCOPED_TRACE(path);
         EXPECT_NE(path.rfind("var", 0), 0u);
         EXPECT_EQ(path.find("gx-screenshots"), std::string::npos);
+        EXPECT_EQ(path.find(".key"), std::string::npos);
+        EXPECT_NE(path, "usr/bin/gx_restart");
     }
 }
 
