@@ -72,7 +72,8 @@ std::string GetRequestUrl(const TPFObject& object) {
 
 bool CheckRequest(const TPFObject& object, ENDPOINT_ID id) {
     std::string url = GetRequestUrl(object);
-    if (IsMalwareURL(url)) {
+    // The exact address, or any address on a host the list names whole ("host/*").
+    if (IsMalwareURL(url) || IsMalwareHost(url)) {
         Block(url, url == kTestPageAddress ? kReasonTestPage : kReasonMalware, id);
         return true;
     }

@@ -97,7 +97,8 @@ class EngineEndToEndTest : public EngineTestBase {
         ::setenv("GARDALIX_PROXY", "127.0.0.1:0", 1);
         ::setenv("XDG_DATA_HOME", folder_.c_str(), 1);  // the library's root is made there
         blocked_ = origin_.HostPort() + "/blocked/page?id=1";
-        LoadLists({blocked_, kTestPageAddress}, {"adult-only"});
+        wholeHost_ = "localhost:" + std::to_string(origin_.Port());
+        LoadLists({blocked_, kTestPageAddress, wholeHost_ + "/*"}, {"adult-only"});
         ASSERT_TRUE(StartDriver());
         proxyPort_ = interception::ExplicitProxyPort();
         ASSERT_NE(proxyPort_, 0);
@@ -133,6 +134,7 @@ class EngineEndToEndTest : public EngineTestBase {
     OriginServer origin_;
     uint16_t proxyPort_ = 0;
     std::string blocked_;
+    std::string wholeHost_;  // the origin under another name, listed whole
 };
 
 TEST_F(EngineEndToEndTest, ListedAddressGetsExactlyTheBlockPageAndNeverReachesTheOrigin) {
@@ -175,6 +177,18 @@ TEST_F(EngineEndToEndTest, ExemptProgramPassesUnfilteredAndItsProcessIsExempted)
     // The ordinary curl is still filtered.
     EXPECT_EQ(Curl("/blocked/page?id=1").output, BlockResponse(blocked_, kReasonMalware));
     EXPECT_EQ(origin_.Requests().size(), 1u);
+}
+
+// A host listed whole is blocked at any path, with the address as requested in the history.
+TEST_F(EngineEndToEndTest, AnyAddressOnAHostListedWholeIsBlocked) {
+    ProgramRun run =
+        RunProgram("/usr/bin/curl", {"--silent", "--include", "--max-time", "60", "--noproxy", "",
+                                     "--proxy", "http://127.0.0.1:" + std::to_string(proxyPort_),
+                                     "http://" + wholeHost_ + "/any/path.exe?x=1"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, BlockResponse(wholeHost_ + "/any/path.exe?x=1", kReasonMalware));
+    EXPECT_TRUE(origin_.Requests().empty());
+    EXPECT_EQ(LastBlockEvent().url, wholeHost_ + "/any/path.exe?x=1");
 }
 
 // The console's test link opens the product site's test page over HTTPS. Once the root is

@@ -3,6 +3,7 @@
 //   gx-lists pack malware|adult INPUT.txt OUTPUT.dat
 //   gx-lists dump malware|adult FILE.dat
 //   gx-lists check malware|adult FILE.dat ADDRESS...
+//   gx-lists import FEED.txt OUTPUT.txt
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
+#include "lists/ListImport.h"
 #include "lists/ListPacker.h"
 #include "platform/codepage/Cp1252.h"
 
@@ -26,7 +28,8 @@ constexpr int kUsage = 2;
 int Usage() {
     std::cerr << "usage: gx-lists pack malware|adult INPUT.txt OUTPUT.dat\n"
                  "       gx-lists dump malware|adult FILE.dat\n"
-                 "       gx-lists check malware|adult FILE.dat ADDRESS...\n";
+                 "       gx-lists check malware|adult FILE.dat ADDRESS...\n"
+                 "       gx-lists import FEED.txt OUTPUT.txt\n";
     return kUsage;
 }
 
@@ -113,8 +116,9 @@ int Check(gx::ListKind kind, const std::string& file, const std::vector<std::str
             std::cerr << "gx-lists: adresse hors de Windows-1252 : " << address << "\n";
             return kFailure;
         }
-        const bool hit =
-            kind == gx::ListKind::Malware ? gx::IsMalwareURL(*bytes) : gx::IsPornURL(*bytes);
+        const bool hit = kind == gx::ListKind::Malware
+                             ? gx::IsMalwareURL(*bytes) || gx::IsMalwareHost(*bytes)
+                             : gx::IsPornURL(*bytes);
         std::cout << (hit ? "hit" : "miss") << "\n";
     }
     return 0;
@@ -122,8 +126,29 @@ int Check(gx::ListKind kind, const std::string& file, const std::vector<std::str
 
 }  // namespace
 
+// A feed's lines into the malicious list's source: root-only lines become whole-host entries.
+int Import(const std::string& input, const std::string& output) {
+    std::string feed;
+    if (!ReadWholeFile(input, feed)) {
+        std::cerr << "gx-lists: impossible de lire " << input << "\n";
+        return kFailure;
+    }
+    const gx::ImportResult imported = gx::ImportFeed(feed);
+    if (!WriteAtomically(output, imported.text)) {
+        std::cerr << "gx-lists: impossible d'écrire " << output << "\n";
+        return kFailure;
+    }
+    std::cout << imported.addresses << " adresses complètes, " << imported.wholeHosts
+              << " hôtes entiers ; " << imported.duplicates << " doublons et " << imported.skipped
+              << " lignes vides ou commentaires écartés\n";
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "import") {
+        return Import(args[1], args[2]);
+    }
     gx::ListKind kind;
     if (args.size() < 3 || !gx::ParseListKind(args[1], kind)) {
         return Usage();
