@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -120,11 +119,28 @@ std::optional<uint32_t> NumericIpv4(std::string_view host) {
     return address | static_cast<uint32_t>(parts[count - 1]);
 }
 
+// Writes the address as four decimal numbers and dots into text (16 bytes); returns the length.
+size_t FormatDottedDecimal(uint32_t address, char* text) {
+    size_t length = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned byte = (address >> shift) & 0xFF;
+        if (byte >= 100) {
+            text[length++] = static_cast<char>('0' + byte / 100);
+        }
+        if (byte >= 10) {
+            text[length++] = static_cast<char>('0' + byte / 10 % 10);
+        }
+        text[length++] = static_cast<char>('0' + byte % 10);
+        if (shift > 0) {
+            text[length++] = '.';
+        }
+    }
+    return length;
+}
+
 void AppendDottedDecimal(uint32_t address, std::string& out) {
     char text[16];
-    const int length = std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24,
-                                     (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
-    out.append(text, static_cast<size_t>(length));
+    out.append(text, FormatDottedDecimal(address, text));
 }
 
 // "[v6]" (already lower-cased): its shortest form, or dotted decimal for an IPv4-mapped one.
@@ -250,6 +266,15 @@ void AppendPath(std::string_view path, std::string& out) {
     AppendResolvedPath(decoded, out);
 }
 
+// Where the host and port end: at the first "/" or "?", or at the end.
+size_t AuthorityEnd(std::string_view address) {
+    size_t end = 0;
+    while (end < address.size() && address[end] != '/' && address[end] != '?') {
+        ++end;
+    }
+    return end;
+}
+
 std::string_view WithoutScheme(std::string_view address, bool& hadScheme) {
     for (const std::string_view scheme : {"http://", "https://"}) {
         if (ascii::StartsWithNoCase(address, scheme)) {
@@ -261,14 +286,109 @@ std::string_view WithoutScheme(std::string_view address, bool& hadScheme) {
     return address;
 }
 
+// The quick test below: each part of the address is checked as written, and anything that a rule
+// might change (or that the test does not look into) answers false.
+
+// The host as written (no capitals, brackets or user information: the caller has seen to that).
+bool HostIsCanonical(std::string_view host) {
+    if (host.size() > 1 && host.back() == '.') {
+        return false;
+    }
+    if (host.empty() || !IsDigit(host.front())) {
+        return true;
+    }
+    const auto address = NumericIpv4(host);
+    if (!address) {
+        return true;  // a name that starts with a digit
+    }
+    char text[16];
+    return host == std::string_view(text, FormatDottedDecimal(*address, text));
+}
+
+bool PortIsCanonical(std::string_view port) {
+    for (const char c : port) {
+        if (!IsDigit(c)) {
+            return true;  // kept as written
+        }
+    }
+    return !port.empty() && (port.front() != '0' || port == "0") && port != "80" && port != "443";
+}
+
+// The escape at text[at] ("%" then two hex digits, or not an escape at all) as written.
+bool EscapeIsCanonical(std::string_view text, size_t at) {
+    if (at + 2 >= text.size() || HexValue(text[at + 1]) < 0 || HexValue(text[at + 2]) < 0) {
+        return true;  // not an escape: kept
+    }
+    const char high = text[at + 1];
+    const char low = text[at + 2];
+    return !(high >= 'a' && high <= 'f') && !(low >= 'a' && low <= 'f') &&
+           !IsUnreserved(static_cast<unsigned char>(HexValue(high) * 16 + HexValue(low)));
+}
+
+// True only when the address is its own canonical form. Most addresses are, and this settles it
+// in one pass over them instead of building the form.
+bool IsCanonicalAlready(std::string_view address) {
+    if (!address.empty() && ascii::Lower(address.front()) == 'h') {
+        bool hadScheme = false;
+        WithoutScheme(address, hadScheme);
+        if (hadScheme) {
+            return false;
+        }
+    }
+    size_t at = 0;
+    size_t colon = std::string_view::npos;
+    for (; at < address.size() && address[at] != '/' && address[at] != '?'; ++at) {
+        const char c = address[at];
+        if (c == ':') {
+            if (colon != std::string_view::npos) {
+                return false;
+            }
+            colon = at;
+        } else if ((c >= 'A' && c <= 'Z') || c == '[' || c == '@' || c == '#') {
+            return false;
+        }
+    }
+    const std::string_view authority = address.substr(0, at);
+    if (colon != std::string_view::npos && !PortIsCanonical(authority.substr(colon + 1))) {
+        return false;
+    }
+    if (!HostIsCanonical(authority.substr(0, colon))) {
+        return false;
+    }
+    // The rest is searched for the few bytes that matter, a word at a time (memchr), rather than
+    // byte by byte: this runs for every request.
+    const std::string_view target = address.substr(at);
+    if (target.find('#') != std::string_view::npos) {
+        return false;
+    }
+    const std::string_view path = target.substr(0, target.find('?'));
+    for (size_t dot = path.find('.'); dot != std::string_view::npos;
+         dot = path.find('.', dot + 1)) {
+        if (path[dot - 1] == '/') {
+            return false;  // perhaps a dot segment
+        }
+    }
+    for (size_t percent = target.find('%'); percent != std::string_view::npos;
+         percent = target.find('%', percent + 1)) {
+        if (!EscapeIsCanonical(target, percent)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void WriteCanonicalAddress(std::string_view address, std::string& out) {
+    if (IsCanonicalAlready(address)) {
+        out.assign(address);
+        return;
+    }
     out.clear();
     address = address.substr(0, address.find('#'));
     bool hadScheme = false;
     address = WithoutScheme(address, hadScheme);
-    const size_t authorityEnd = std::min(address.find_first_of("/?"), address.size());
+    const size_t authorityEnd = AuthorityEnd(address);
     const std::string_view authority = address.substr(0, authorityEnd);
     const std::string_view target = address.substr(authorityEnd);
     if (!hadScheme && authority.ends_with(':') && target.starts_with("//")) {
