@@ -1,14 +1,14 @@
 #include "engine/RequestVerdict.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "engine/BlockHandOff.h"
 #include "engine/BlockPage.h"
 #include "engine/PornFilter.h"
+#include "engine/RequestSpellings.h"
 #include "engine/TPFHeader.h"
-#include "lists/GX_MalwareURL.h"
-#include "lists/GX_PornURL.h"
 #include "lists/ProductSite.h"
 #include "platform/codepage/Cp1252.h"
 
@@ -70,14 +70,38 @@ std::string GetRequestUrl(const TPFObject& object) {
     return host;
 }
 
+std::string GetServerUrl(const TPFObject& object) {
+    if (object.GetType() != OT_HTTP_REQUEST)
+        return {};
+    TPFStream stream = object.GetStream(kServerStream);
+    if (!stream)
+        return {};
+    std::string server(static_cast<uint32_t>(stream.Size()), '\0');
+    stream.Seek(0);
+    server.resize(stream.Read(server.data(), static_cast<uint32_t>(server.size())));
+    if (server.empty())
+        return {};
+    std::string line = ReadFirstLine(object);
+    std::string_view target = RequestTarget(line);
+    if (target.starts_with("http")) {
+        // An absolute target names a host of its own; the server's address keeps only its path.
+        size_t authority = target.find("://");
+        target = authority == std::string_view::npos
+                     ? std::string_view{}
+                     : target.substr(std::min(target.find('/', authority + 3), target.size()));
+    }
+    server.append(target);
+    return server;
+}
+
 bool CheckRequest(const TPFObject& object, ENDPOINT_ID id) {
     std::string url = GetRequestUrl(object);
-    // The exact address, or any address on a host the list names whole ("host/*").
-    if (IsMalwareURL(url) || IsMalwareHost(url)) {
+    const RequestSpellings spellings(url, GetServerUrl(object));
+    if (spellings.IsMalware()) {
         Block(url, url == kTestPageAddress ? kReasonTestPage : kReasonMalware, id);
         return true;
     }
-    if (PornFilterOn.load(std::memory_order_relaxed) && IsPornURL(url)) {
+    if (PornFilterOn.load(std::memory_order_relaxed) && spellings.IsAdult()) {
         Block(url, kReasonAdult, id);
         return true;
     }

@@ -25,13 +25,17 @@ void dataAvailable(ENDPOINT_ID id, PFObject* object);
 // the connection ends), DPCR_FILTER_READ_ONLY for any other object.
 PF_DATA_PART_CHECK_RESULT dataPartAvailable(ENDPOINT_ID id, PFObject* object);
 
-// Looks the request up; on a hit posts the block page on the connection, records the block and
-// returns true.
+// Looks the request up, spelt as it came and in canonical form (see RequestSpellings.h); on a
+// hit posts the block page on the connection, records the block and returns true.
 bool CheckRequest(const TPFObject& object, ENDPOINT_ID id);
 
 // The address of a request: its target alone when the target starts with "http", otherwise the
 // Host value immediately followed by the target. Empty for an object that is not a request.
 std::string GetRequestUrl(const TPFObject& object);
+
+// The address with the server that the connection goes to (stream kServerStream) in place of
+// the Host value; empty when the object names no such server.
+std::string GetServerUrl(const TPFObject& object);
 
 // The text of stream 0 up to its first zero byte; empty when there is no stream 0.
 std::string ReadFirstLine(const TPFObject& object);

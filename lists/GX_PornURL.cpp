@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "lists/CanonicalAddress.h"
 #include "lists/ListFile.h"
 #include "lists/PatternMatcher.h"
 #include "platform/program/GX_COM.h"
@@ -16,6 +17,10 @@ namespace {
 
 // Built from the table after each load; what the lookups search.
 PatternMatcher PornMatcher;
+// The patterns with their escapes in canonical form, built only when that changes one of them;
+// otherwise canonical addresses are searched in PornMatcher.
+PatternMatcher PornCanonicalMatcher;
+bool PornCanonicalDiffers = false;
 
 void StorePattern(std::string_view entry) {
     ++PornURLCount;
@@ -25,12 +30,20 @@ void StorePattern(std::string_view entry) {
     std::memcpy(slot.chars, entry.data(), slot.length);
 }
 
-void BuildMatcher() {
+void BuildMatchers() {
     std::vector<std::string_view> patterns;
+    std::vector<std::string> canonical;
+    bool differs = false;
     for (int i = 1; i <= PornURLCount; ++i) {
         patterns.push_back(PornURLs[i].view());
+        canonical.push_back(CanonicalEscapes(patterns.back()));
+        differs = differs || canonical.back() != patterns.back();
     }
     PornMatcher = PatternMatcher(patterns);
+    PornCanonicalDiffers = differs;
+    PornCanonicalMatcher =
+        differs ? PatternMatcher(std::vector<std::string_view>(canonical.begin(), canonical.end()))
+                : PatternMatcher();
 }
 
 }  // namespace
@@ -51,7 +64,7 @@ bool LoadPornURLList(const std::string& path) {
     if (!fits) {
         PornURLCount = 0;
     }
-    BuildMatcher();
+    BuildMatchers();
     return whole && fits;
 }
 
@@ -61,6 +74,13 @@ bool LoadPornURLList() {
 
 bool IsPornURL(std::string_view address) {
     return PornMatcher.FoundIn(address);
+}
+
+bool IsPornCanonicalURL(std::string_view address, std::string_view canonical) {
+    if (PornCanonicalDiffers) {
+        return PornCanonicalMatcher.FoundIn(canonical);
+    }
+    return canonical != address && PornMatcher.FoundIn(canonical);
 }
 
 bool IsPornURLByScan(std::string_view address) {

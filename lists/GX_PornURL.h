@@ -35,6 +35,12 @@ bool LoadPornURLList(const std::string& path);
 // True when a loaded pattern occurs in the address. Uses a multi-pattern automaton.
 bool IsPornURL(std::string_view address);
 
+// True when a loaded pattern, its escapes brought to canonical form (see CanonicalAddress.h),
+// occurs in the canonical form of an address. `canonical` is CanonicalAddress(address); the
+// patterns as written are searched only when it differs from the address (IsPornURL has
+// searched them for that).
+bool IsPornCanonicalURL(std::string_view address, std::string_view canonical);
+
 // The same answer by a plain scan of the table, pattern by pattern (reference for tests).
 bool IsPornURLByScan(std::string_view address);
 

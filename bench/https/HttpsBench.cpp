@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -308,6 +309,7 @@ uint16_t StartInspectingProxy() {
 int main() {
     using namespace gx;
     using namespace gx::bench;
+    ::signal(SIGPIPE, SIG_IGN);  // OpenSSL writes to its sockets with write()
     int seconds = 4;
     if (const char* configured = std::getenv("GX_BENCH_SECONDS")) {
         seconds = std::max(1, std::atoi(configured));

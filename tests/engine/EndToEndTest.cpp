@@ -148,6 +148,63 @@ TEST_F(EngineEndToEndTest, ListedAddressGetsExactlyTheBlockPageAndNeverReachesTh
     EXPECT_EQ(armHookCalls.load(), 1);
 }
 
+// Other spellings of the listed address, as a user's program sends them: each is blocked, the
+// origin never hears of it, and the history keeps the address as it was requested.
+TEST_F(EngineEndToEndTest, OtherSpellingsOfTheListedAddressAreBlocked) {
+    const std::string port = std::to_string(origin_.Port());
+    struct Case {
+        const char* what;
+        std::string url;
+        std::vector<std::string> curlOptions;
+        std::string recorded;
+    };
+    const Case cases[] = {
+        {"an escaped letter",
+         "http://127.0.0.1:" + port + "/blocked/%70age?id=1",
+         {},
+         "127.0.0.1:" + port + "/blocked/%70age?id=1"},
+        {"a dot-dot segment",
+         "http://127.0.0.1:" + port + "/blocked/x/../page?id=1",
+         {"--path-as-is"},
+         "127.0.0.1:" + port + "/blocked/x/../page?id=1"},
+        {"an escaped query",
+         "http://127.0.0.1:" + port + "/blocked/page?%69d=%31",
+         {},
+         "127.0.0.1:" + port + "/blocked/page?%69d=%31"},
+        {"an IPv4-mapped host",
+         "http://[::ffff:127.0.0.1]:" + port + "/blocked/page?id=1",
+         {},
+         "[::ffff:127.0.0.1]:" + port + "/blocked/page?id=1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> arguments = {
+            "--silent",   "--include",
+            "--max-time", "60",
+            "--noproxy",  "",
+            "--proxy",    "http://127.0.0.1:" + std::to_string(proxyPort_)};
+        arguments.insert(arguments.end(), c.curlOptions.begin(), c.curlOptions.end());
+        arguments.push_back(c.url);
+        ProgramRun run = RunProgram("/usr/bin/curl", arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.output, BlockResponse(c.recorded, kReasonMalware));
+        EXPECT_EQ(LastBlockEvent().url, c.recorded);
+    }
+    // Host notations that curl would write back in dotted decimal, sent as a program may.
+    for (const std::string host : {"2130706433", "0x7f.1", "127.0.0.1."}) {
+        SCOPED_TRACE(host);
+        const std::string authority = host + ":" + port;
+        std::string answer = RequestFromThisProcess(
+            proxyPort_, "http://" + authority + "/blocked/page?id=1", authority);
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 404 Not OK\r\n")) << answer;
+        EXPECT_EQ(LastBlockEvent().url, authority + "/blocked/page?id=1");
+    }
+    EXPECT_TRUE(origin_.Requests().empty());
+    // What is not a spelling of it still reaches the origin.
+    EXPECT_TRUE(Curl("/blocked/page%3Fid=1").output.ends_with(OriginServer::kPage));
+    EXPECT_EQ(origin_.Requests().size(), 1u);
+}
+
 TEST_F(EngineEndToEndTest, UnlistedAddressReachesTheOrigin) {
     ProgramRun run = Curl("/blocked/other");
     EXPECT_EQ(run.exitCode, 0);

@@ -148,6 +148,86 @@ TEST_F(EngineInspectionTest, MaliciousListFirstThenAdultListWhileChildProtection
     }
 }
 
+struct SpellingCase {
+    const char* what;
+    std::string host;
+    std::string target;
+    std::string server;  // stream 3, the server the connection goes to; empty: no such stream
+    const char* reason;  // nullptr: passes
+};
+
+// Another spelling of a listed address is blocked with the reason of its list, and the address
+// recorded is the one the request spelt.
+TEST_F(EngineInspectionTest, OtherSpellingsOfAListedAddressAreBlocked) {
+    const SpellingCase cases[] = {
+        {"escaped letters", "bad.example", "/%6Cogin", "", kReasonMalware},
+        {"dot segments", "bad.example", "/x/../login", "", kReasonMalware},
+        {"default port and trailing dot", "BAD.example.:80", "/login", "", kReasonMalware},
+        {"a fragment", "bad.example", "/login#top", "", kReasonMalware},
+        {"decimal IP host", "3232235777", "/admin", "", kReasonMalware},
+        {"IPv4-mapped host", "[::ffff:192.168.1.1]", "/admin", "", kReasonMalware},
+        {"entry written with a port", "listed.example", "/", "", kReasonMalware},
+        {"escaped adult word", "a.example", "/?q=x%78x", "", kReasonAdult},
+        {"an escaped slash is not a slash", "bad.example", "%2Flogin", "", nullptr},
+        {"another page", "bad.example", "/login/x", "", nullptr},
+        {"another port", "bad.example:8080", "/login", "", nullptr},
+        // The Host names a harmless site, the connection goes to the listed one.
+        {"server of the connection", "good.example", "/login", "bad.example:80", kReasonMalware},
+        {"server of the connection, adult", "good.example", "/xxx", "adult.example", kReasonAdult},
+        {"server by its IP address", "good.example", "/admin", "192.168.1.1", kReasonMalware},
+        {"server and Host agree", "good.example", "/login", "good.example", nullptr},
+        {"server harmless, Host listed", "bad.example", "/login", "good.example", kReasonMalware},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Reset();
+        LoadLists({"bad.example/login", "192.168.1.1/admin", "LISTED.example:443/"}, {"xxx"});
+        PornFilterOn = true;
+        armHookCalls = 0;
+        std::vector<std::string> streams = {"GET " + c.target + " HTTP/1.1\r\n",
+                                            "Host: " + c.host + "\r\n\r\n", ""};
+        if (!c.server.empty()) {
+            streams.push_back(c.server);
+        }
+
+        auto result = dataPartAvailable(kConnection, fake::MakeObject(OT_HTTP_REQUEST, streams));
+
+        if (c.reason) {
+            EXPECT_EQ(result, DPCR_BLOCK);
+            EXPECT_EQ(fake::Posted().size(), 1u);
+            EXPECT_EQ(LastBlockEvent().url, c.host + c.target);
+            EXPECT_EQ(LastBlockEvent().reason, c.reason);
+        } else {
+            EXPECT_EQ(result, DPCR_BYPASS);
+            EXPECT_TRUE(fake::Posted().empty());
+            EXPECT_EQ(armHookCalls.load(), 0);
+        }
+    }
+}
+
+TEST_F(EngineInspectionTest, ServerAddressTakesTheConnectionsServerAndTheTargetsPath) {
+    const auto serverUrl = [](const std::string& line, std::vector<std::string> extra) {
+        std::vector<std::string> streams = {line, "Host: good.example\r\n\r\n", ""};
+        streams.insert(streams.end(), extra.begin(), extra.end());
+        TPFObject request(fake::MakeObject(OT_HTTP_REQUEST, streams));
+        return GetServerUrl(request);
+    };
+    EXPECT_EQ(serverUrl("GET /p?q HTTP/1.1\r\n", {"bad.example:8080"}), "bad.example:8080/p?q");
+    EXPECT_EQ(serverUrl("GET http://good.example/p HTTP/1.1\r\n", {"bad.example"}),
+              "bad.example/p");
+    EXPECT_EQ(serverUrl("GET /p HTTP/1.1\r\n", {}), "");
+    EXPECT_EQ(serverUrl("GET /p HTTP/1.1\r\n", {""}), "");
+}
+
+// The test page keeps its own reason only when it is requested exactly as listed.
+TEST_F(EngineInspectionTest, TheTestPageInAnotherSpellingIsAMaliciousHit) {
+    LoadLists({kTestPageAddress}, {});
+    EXPECT_EQ(dataPartAvailable(kConnection, Get(kProductSiteHost, "/test_%6Dalware/")),
+              DPCR_BLOCK);
+    EXPECT_EQ(LastBlockEvent().url, std::string(kProductSiteHost) + "/test_%6Dalware/");
+    EXPECT_EQ(LastBlockEvent().reason, kReasonMalware);
+}
+
 TEST_F(EngineInspectionTest, ObjectPartsThatAreNotRequestsAreNotInspected) {
     LoadLists({"bad.example/"}, {});
     PFObject* response =

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ListTestFiles.h"
+#include "lists/CanonicalAddress.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
@@ -184,15 +185,102 @@ TEST_F(BlockLists, MalwareAnswersEqualABinarySearchOfTheSortedList) {
 }
 
 TEST_F(BlockLists, ALongListLoadedInTwoHalvesFindsEveryEntry) {
+    // Every thousandth entry is written with a default port, in both halves.
     std::vector<std::string> entries;
     for (int i = 0; i < 100000; ++i) {
-        entries.push_back("host" + std::to_string(i) + ".example/Page?n=" + std::to_string(i * 7));
+        entries.push_back("host" + std::to_string(i) + ".example" + (i % 1000 == 0 ? ":80" : "") +
+                          "/Page?n=" + std::to_string(i * 7));
     }
     ASSERT_TRUE(LoadMalware(entries));
     EXPECT_EQ(MalwareURLCount(), entries.size());
+    EXPECT_EQ(MalwareURLCanonicalCount(), 100u);
     for (size_t i = 0; i < entries.size(); ++i) {
         ASSERT_TRUE(IsMalwareURL(FoldText(entries[i]))) << entries[i];
         ASSERT_FALSE(IsMalwareURL(entries[i] + "/")) << entries[i];
+        const std::string canonical = CanonicalAddress(entries[i]);
+        ASSERT_TRUE(IsMalwareURL(canonical) || IsMalwareCanonicalURL(canonical, canonical))
+            << entries[i];
+    }
+}
+
+// Entries are brought to canonical form when the list loads: an address in any spelling of an
+// entry is found by its canonical form, whichever way the entry itself was written.
+TEST_F(BlockLists, MalwareEntriesAreMatchedInCanonicalForm) {
+    ASSERT_TRUE(LoadMalware({"BAD.example:80/a/./b", "bad.example/%7Euser", "Plain.Example/Page",
+                             "2130706433/admin", "http://scheme.example/x"}));
+    EXPECT_EQ(MalwareURLCount(), 5u);
+    // Written canonically but for letter case: Plain.Example/Page is not held a second time.
+    EXPECT_EQ(MalwareURLCanonicalCount(), 4u);
+    struct Case {
+        const char* address;
+        bool exact;      // IsMalwareURL, the address as sent
+        bool canonical;  // IsMalwareCanonicalURL
+    };
+    const Case cases[] = {
+        {"bad.example:80/a/./b", true, true},
+        {"bad.example/a/b", false, true},
+        {"BAD.EXAMPLE./x/../a/%62", false, true},
+        {"bad.example/~user", false, true},
+        {"bad.example/%7euser", true, true},  // letter case ignored, as always
+        {"plain.example/page", true, false},  // found as sent, nothing more to find
+        {"plain.example:443/page", false, true},
+        {"127.0.0.1/admin", false, true},
+        {"0x7f.1/admin", false, true},
+        {"scheme.example/x", false, true},
+        {"bad.example/a/c", false, false},
+        {"bad.example/a%2Fb", false, false},
+        {"bad.example:8080/a/b", false, false},
+        {"bad.example/user", false, false},
+        {"", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        EXPECT_EQ(IsMalwareURL(c.address), c.exact);
+        EXPECT_EQ(IsMalwareCanonicalURL(c.address, CanonicalAddress(c.address)), c.canonical);
+    }
+}
+
+TEST_F(BlockLists, ACanonicalListIsNotHeldTwice) {
+    std::vector<std::string> entries;
+    for (int i = 0; i < 1000; ++i) {
+        entries.push_back("Host" + std::to_string(i) + ".example/a/Page%20" + std::to_string(i));
+    }
+    ASSERT_TRUE(LoadMalware(entries));
+    EXPECT_EQ(MalwareURLCanonicalCount(), 0u);
+    const size_t bytes = MalwareURLMemoryBytes();
+    entries.push_back("host.example/%41");
+    ASSERT_TRUE(LoadMalware(entries));
+    EXPECT_EQ(MalwareURLCanonicalCount(), 1u);
+    EXPECT_LT(MalwareURLMemoryBytes() - bytes, 4096u + 256u);  // one entry and its table
+
+    ASSERT_TRUE(LoadMalware({}));
+    EXPECT_EQ(MalwareURLCanonicalCount(), 0u);
+    EXPECT_FALSE(IsMalwareCanonicalURL("host.example/A", "host.example/A"));
+}
+
+TEST_F(BlockLists, AdultPatternsAreMatchedWithTheirEscapesInCanonicalForm) {
+    struct Case {
+        std::vector<std::string> patterns;
+        const char* address;
+        bool exact;      // IsPornURL
+        bool canonical;  // IsPornCanonicalURL
+    };
+    const Case cases[] = {
+        {{"casino"}, "a.example/c%61sino", false, true},
+        {{"casino"}, "a.example/casino", true, false},  // found as sent, nothing more to find
+        {{"casino"}, "a.example/C%41SINO", false, false},
+        {{"p%6Frn"}, "a.example/porn", false, true},
+        {{"p%6Frn"}, "a.example/p%6frn", false, true},
+        {{"p%6Frn"}, "a.example/p%6Frn", true, true},
+        {{"p%6Frn", "casino"}, "a.example/c%61sino", false, true},
+        {{"a%2fb"}, "a.example/a%2Fb", false, true},
+        {{"a%2fb"}, "a.example/a/b", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        ASSERT_TRUE(LoadAdult(c.patterns));
+        EXPECT_EQ(IsPornURL(c.address), c.exact);
+        EXPECT_EQ(IsPornCanonicalURL(c.address, CanonicalAddress(c.address)), c.canonical);
     }
 }
 

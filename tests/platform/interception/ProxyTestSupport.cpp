@@ -28,8 +28,8 @@ void OnConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
         program.connected.push_back(*info);
         program.connectedNames.push_back(name);
     }
-    if (program.onConnected) {
-        program.onConnected(id, info);
+    if (const auto onConnected = program.onConnected.Get()) {
+        onConnected(id, info);
         return;
     }
     pfc_addFilter(id, FT_PROXY, FF_DEFAULT, 3, FT_NONE);
@@ -48,7 +48,8 @@ PF_DATA_PART_CHECK_RESULT OnPart(ENDPOINT_ID id, PFObject* object) {
         program.partLines.push_back(StreamText(object, HS_STATUS));
         program.partHeaders.push_back(StreamText(object, HS_HEADER));
     }
-    int result = program.onPart ? program.onPart(id, object) : DPCR_BYPASS;
+    const auto onPart = program.onPart.Get();
+    int result = onPart ? onPart(id, object) : DPCR_BYPASS;
     PFObject_free(object);  // the program owns the objects handed to it
     return static_cast<PF_DATA_PART_CHECK_RESULT>(result);
 }
@@ -59,8 +60,8 @@ void OnWhole(ENDPOINT_ID id, PFObject* object) {
         std::lock_guard lock(program.mutex);
         program.wholeBodies.push_back(StreamText(object, HS_CONTENT));
     }
-    if (program.onWhole) {
-        program.onWhole(id, object);
+    if (const auto onWhole = program.onWhole.Get()) {
+        onWhole(id, object);
     } else {
         pfc_postObject(id, object);
     }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/interception/NetFilter2API.h"
@@ -20,15 +21,37 @@ namespace gx::test {
 
 using namespace std::chrono_literals;
 
+// A callback that the test thread sets while the proxy's worker threads may be calling it (a
+// connection of the test, or one still ending from the test before): it is set and taken under
+// a lock, and each call runs on a copy taken at its start.
+template <typename Signature>
+class SharedCallback {
+  public:
+    template <typename Callable>
+    SharedCallback& operator=(Callable&& callable) {
+        std::lock_guard lock(mutex_);
+        function_ = std::forward<Callable>(callable);
+        return *this;
+    }
+    std::function<Signature> Get() const {
+        std::lock_guard lock(mutex_);
+        return function_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::function<Signature> function_;
+};
+
 // The program side of the interface, as a test wants it. Callbacks run on the proxy's worker
 // threads; everything recorded is guarded.
 struct TestProgram {
     // Slot 9: the result for each request (default: pass). Called with the request object.
-    std::function<int(ENDPOINT_ID, PFObject*)> onPart;
+    SharedCallback<int(ENDPOINT_ID, PFObject*)> onPart;
     // Slot 8: default posts the request on, as the engine does.
-    std::function<void(ENDPOINT_ID, PFObject*)> onWhole;
+    SharedCallback<void(ENDPOINT_ID, PFObject*)> onWhole;
     // Slot 3: default attaches the three filters, as the engine does.
-    std::function<void(ENDPOINT_ID, PNF_TCP_CONN_INFO)> onConnected;
+    SharedCallback<void(ENDPOINT_ID, PNF_TCP_CONN_INFO)> onConnected;
 
     std::mutex mutex;
     std::vector<std::string> partLines;    // stream 0 of each slot-9 request

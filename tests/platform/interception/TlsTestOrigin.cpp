@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,6 +71,9 @@ TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind, bool a
             break;
     }
     cert_ = tls::BuildCertificate(spec);
+    // OpenSSL writes to its sockets with write(): a client that hung up must not end the test
+    // process with SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
     context_ = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate(context_, cert_.get());
     SSL_CTX_use_PrivateKey(context_, key_.get());
