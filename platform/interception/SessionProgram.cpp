@@ -93,15 +93,19 @@ HeadVerdict ClientSession::AskProgram(const RequestHead& head) {
 
 // A request on a connection whose server is known (redirected, or in a CONNECT tunnel) goes to
 // that server whatever its Host says: one that names another server is judged under both names,
-// so that a listed server is not reached by naming a harmless one. The copy names the server.
+// so that a listed server is not reached by naming a harmless one. Inside inspected HTTPS the
+// Host agrees with the TLS server name, which may itself differ from the CONNECT host or the
+// original destination: the request is judged under that server too. The copy names it.
 std::optional<RequestHead> ClientSession::UnderTheConnectionsServer(const RequestHead& head) const {
-    if (!fixed_ || !tlsServerName_.empty() || head.host.empty() ||
+    if (!fixed_ || head.host.empty() ||
         tls::CanonicalServerName(head.host) == tls::CanonicalServerName(fixed_->host)) {
         return std::nullopt;
     }
     RequestHead renamed = head;
     renamed.host = fixed_->host;
-    std::string hostLine = "Host: " + AuthorityFor(fixed_->host, fixed_->port, 80) + "\r\n";
+    const uint16_t defaultPort = tlsServerName_.empty() ? 80 : 443;
+    std::string hostLine =
+        "Host: " + AuthorityFor(fixed_->host, fixed_->port, defaultPort) + "\r\n";
     size_t at = 0;
     while (at < renamed.fields.size() &&
            !ascii::StartsWithNoCase(std::string_view(renamed.fields).substr(at), "host:")) {

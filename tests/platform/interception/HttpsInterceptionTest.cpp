@@ -106,6 +106,26 @@ TEST_F(HttpsTest, AnAddressWithoutServerNameIsInspectedUnderTheTunnelsHost) {
     EXPECT_EQ(Program().PartCount(), 1u);
 }
 
+// A tunnel opened for one server with a ClientHello naming another: the request goes to the
+// tunnel's server, so it is judged under that server too, and blocked when that one is listed.
+TEST_F(HttpsTest, ARequestIsJudgedUnderTheTunnelsServerWhenItsServerNameDiffers) {
+    std::string port = std::to_string(front_->Port());
+    Program().onPart = [port](ENDPOINT_ID id, PFObject* object) {
+        if (StreamText(object, 1).find("Host: 127.0.0.1:" + port) == std::string::npos) {
+            return int{DPCR_BYPASS};
+        }
+        PostAnswer(id, "HTTP/1.1 404 Not OK", "bloqu\xE9", true);
+        return int{DPCR_BLOCK};
+    };
+    ASSERT_TRUE(StartHttps());
+    // curl opens CONNECT 127.0.0.1:PORT, and names localhost in its ClientHello and Host.
+    CurlResult result = Curl("--connect-to localhost:" + port + ":127.0.0.1:" + port + " " +
+                             front_->Url("/listed-by-address"));
+    EXPECT_EQ(result.output, "bloqu\xE9");
+    EXPECT_EQ(front_->Origin().RequestCount(), 0);
+    EXPECT_EQ(Program().PartCount(), 2u);
+}
+
 TEST_F(HttpsTest, ServersWhoseCertificateDoesNotVerifyAreNeverRelayed) {
     struct Case {
         FrontCertificate kind;

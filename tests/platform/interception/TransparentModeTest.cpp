@@ -255,10 +255,12 @@ TEST_F(TransparentModeTest, RedirectedHttpsIsInspectedByItsServerName) {
                                 ":10.77.0.2 https://localhost:" + port + "/secure");
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.output, "origin saw GET /secure");
+    // Judged under its server name, and under the address it really goes to.
     std::lock_guard lock(Program().mutex);
-    ASSERT_EQ(Program().partLines.size(), 1u);
+    ASSERT_EQ(Program().partLines.size(), 2u);
     EXPECT_EQ(Program().partLines[0], "GET /secure HTTP/1.1\r\n");
     EXPECT_NE(Program().partHeaders[0].find("Host: localhost:" + port), std::string::npos);
+    EXPECT_NE(Program().partHeaders[1].find("Host: 10.77.0.2:" + port), std::string::npos);
 }
 
 TEST_F(TransparentModeTest, InstallingTwiceIsHarmlessAndUninstallLeavesNothing) {
