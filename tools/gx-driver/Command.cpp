@@ -1,4 +1,5 @@
 #include "tools/gx-driver/Command.h"
+#include "tools/gx-driver/FdText.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -14,21 +15,6 @@ namespace {
 
 // The child's exit status when the program could not be started at all.
 constexpr int kCannotRun = 127;
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
-}
 
 bool Runnable(const std::string& path) {
     return ::access(path.c_str(), X_OK) == 0;

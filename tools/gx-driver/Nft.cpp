@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/driver/DriverConfig.h"
+#include "tools/gx-driver/FdText.h"
 
 namespace gx {
 namespace {
@@ -26,35 +27,6 @@ std::string FindNft() {
         }
     }
     return "nft";  // left to the PATH
-}
-
-void WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;  // nft went away; its status tells the rest
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
 }
 
 }  // namespace

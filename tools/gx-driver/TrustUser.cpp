@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "platform/tls/DataFolder.h"
+#include "tools/gx-driver/FdText.h"
 
 namespace gx {
 namespace {
@@ -36,35 +37,6 @@ std::optional<uid_t> RequestingUid() {
         }
     }
     return std::nullopt;
-}
-
-void WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
 }
 
 bool BecomeUser(const TrustUser& user) {
