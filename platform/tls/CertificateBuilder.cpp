@@ -47,25 +47,25 @@ std::string ReadBio(BIO* bio) {
 
 }  // namespace
 
-X509Handle BuildCertificate(const CertificateSpec& spec) {
+X509Handle BuildCertificate(const CertificateFields& fields) {
     X509Handle cert(X509_new());
     if (!cert || X509_set_version(cert.get(), 2) != 1 || !SetRandomSerial(cert.get()) ||
-        !SetName(cert.get(), spec.commonName)) {
+        !SetName(cert.get(), fields.commonName)) {
         return {};
     }
-    X509* issuer = spec.issuer ? spec.issuer : cert.get();
+    X509* issuer = fields.issuer ? fields.issuer : cert.get();
     if (X509_set_issuer_name(cert.get(), X509_get_subject_name(issuer)) != 1 ||
-        !X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.validFrom.count()) ||
+        !X509_gmtime_adj(X509_getm_notBefore(cert.get()), fields.validFrom.count()) ||
         !X509_gmtime_adj(X509_getm_notAfter(cert.get()),
-                         (spec.validFrom + spec.validFor).count()) ||
-        X509_set_pubkey(cert.get(), spec.publicKey) != 1) {
+                         (fields.validFrom + fields.validFor).count()) ||
+        X509_set_pubkey(cert.get(), fields.publicKey) != 1) {
         return {};
     }
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, issuer, cert.get(), nullptr, nullptr, 0);
     bool extended =
-        spec.authority
+        fields.authority
             ? AddExtension(cert.get(), &context, NID_basic_constraints,
                            "critical,CA:TRUE,pathlen:0") &&
                   AddExtension(cert.get(), &context, NID_key_usage,
@@ -74,10 +74,10 @@ X509Handle BuildCertificate(const CertificateSpec& spec) {
             : AddExtension(cert.get(), &context, NID_basic_constraints, "critical,CA:FALSE") &&
                   AddExtension(cert.get(), &context, NID_key_usage, "critical,digitalSignature") &&
                   AddExtension(cert.get(), &context, NID_ext_key_usage, "serverAuth") &&
-                  AddExtension(cert.get(), &context, NID_subject_alt_name, spec.subjectAltName) &&
+                  AddExtension(cert.get(), &context, NID_subject_alt_name, fields.subjectAltName) &&
                   AddExtension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
                   AddExtension(cert.get(), &context, NID_authority_key_identifier, "keyid:always");
-    if (!extended || X509_sign(cert.get(), spec.signingKey, EVP_sha256()) <= 0) {
+    if (!extended || X509_sign(cert.get(), fields.signingKey, EVP_sha256()) <= 0) {
         return {};
     }
     return cert;

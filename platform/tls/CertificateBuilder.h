@@ -9,7 +9,7 @@
 
 namespace gx::tls {
 
-struct CertificateSpec {
+struct CertificateFields {
     std::string commonName;
     EVP_PKEY* publicKey = nullptr;  // the key the certificate is for
     EVP_PKEY* signingKey = nullptr;
@@ -21,7 +21,7 @@ struct CertificateSpec {
 };
 
 // The signed certificate (SHA-256), or an empty handle when OpenSSL refuses any step.
-X509Handle BuildCertificate(const CertificateSpec& spec);
+X509Handle BuildCertificate(const CertificateFields& fields);
 
 // A fresh ECDSA P-256 key pair.
 PkeyHandle NewEcKey();

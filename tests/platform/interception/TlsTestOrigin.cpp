@@ -35,42 +35,42 @@ int ConnectTo(uint16_t port) {
 
 TestAuthority::TestAuthority(const std::string& pemPath)
     : pemPath_(pemPath), key_(tls::NewEcKey()) {
-    tls::CertificateSpec spec;
-    spec.commonName = "Test authority of the interception tests";
-    spec.publicKey = key_.get();
-    spec.signingKey = key_.get();
-    spec.authority = true;
-    spec.validFrom = -1h;
-    spec.validFor = 24h;
-    cert_ = tls::BuildCertificate(spec);
+    tls::CertificateFields fields;
+    fields.commonName = "Test authority of the interception tests";
+    fields.publicKey = key_.get();
+    fields.signingKey = key_.get();
+    fields.authority = true;
+    fields.validFrom = -1h;
+    fields.validFor = 24h;
+    cert_ = tls::BuildCertificate(fields);
     std::ofstream(pemPath_) << tls::CertificatePem(cert_.get());
 }
 
 TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind, bool any)
     : key_(tls::NewEcKey()) {
-    tls::CertificateSpec spec;
-    spec.commonName = "localhost";
-    spec.publicKey = key_.get();
-    spec.signingKey = authority.Key();
-    spec.issuer = authority.Certificate();
-    spec.subjectAltName = "DNS:localhost,IP:127.0.0.1";
-    spec.validFrom = -1h;
-    spec.validFor = 24h;
+    tls::CertificateFields fields;
+    fields.commonName = "localhost";
+    fields.publicKey = key_.get();
+    fields.signingKey = authority.Key();
+    fields.issuer = authority.Certificate();
+    fields.subjectAltName = "DNS:localhost,IP:127.0.0.1";
+    fields.validFrom = -1h;
+    fields.validFor = 24h;
     switch (kind) {
         case FrontCertificate::Good:
             break;
         case FrontCertificate::Expired:
-            spec.validFrom = -48h;
+            fields.validFrom = -48h;
             break;
         case FrontCertificate::SelfSigned:
-            spec.signingKey = key_.get();
-            spec.issuer = nullptr;
+            fields.signingKey = key_.get();
+            fields.issuer = nullptr;
             break;
         case FrontCertificate::WrongName:
-            spec.subjectAltName = "DNS:other.example";
+            fields.subjectAltName = "DNS:other.example";
             break;
     }
-    cert_ = tls::BuildCertificate(spec);
+    cert_ = tls::BuildCertificate(fields);
     // OpenSSL writes to its sockets with write(): a client that hung up must not end the test
     // process with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
