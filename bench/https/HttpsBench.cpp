@@ -27,6 +27,7 @@
 
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
+#include "bench/proxy/PassEverything.h"
 #include "platform/interception/Interception.h"
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/RootAuthority.h"
@@ -266,17 +267,6 @@ bool Report(const char* name, const Figures& direct, const Figures& proxied, boo
 
 // ---- the proxy ----
 
-void AttachFilters(ENDPOINT_ID id, PNF_TCP_CONN_INFO) {
-    pfc_addFilter(id, FT_PROXY, FF_DEFAULT, 3, FT_NONE);
-    pfc_addFilter(id, FT_SSL, FF_SSL_VERIFY, 3, FT_NONE);
-    pfc_addFilter(id, FT_HTTP, FF_READ_ONLY_IN, 3, FT_NONE);
-}
-
-PF_DATA_PART_CHECK_RESULT PassRequest(ENDPOINT_ID, PFObject* object) {
-    PFObject_free(object);
-    return DPCR_BYPASS;
-}
-
 PFEvents gEvents{};
 
 uint16_t StartInspectingProxy() {
@@ -320,21 +310,21 @@ int main() {
     std::filesystem::create_directories(folder);
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
     tls::PkeyHandle authorityKey = tls::NewEcKey();
-    tls::CertificateSpec authoritySpec{
+    tls::CertificateFields authorityFields{
         "Benchmark authority", authorityKey.get(), authorityKey.get(), nullptr, true, "", -1h, 24h};
-    tls::X509Handle authority = tls::BuildCertificate(authoritySpec);
+    tls::X509Handle authority = tls::BuildCertificate(authorityFields);
     std::ofstream(folder / "authority.pem") << tls::CertificatePem(authority.get());
     ::setenv("SSL_CERT_FILE", (folder / "authority.pem").c_str(), 1);
     tls::PkeyHandle serverKey = tls::NewEcKey();
-    tls::CertificateSpec serverSpec{"localhost",
-                                    serverKey.get(),
-                                    authorityKey.get(),
-                                    authority.get(),
-                                    false,
-                                    "DNS:localhost",
-                                    -1h,
-                                    24h};
-    tls::X509Handle serverCert = tls::BuildCertificate(serverSpec);
+    tls::CertificateFields serverFields{"localhost",
+                                        serverKey.get(),
+                                        authorityKey.get(),
+                                        authority.get(),
+                                        false,
+                                        "DNS:localhost",
+                                        -1h,
+                                        24h};
+    tls::X509Handle serverCert = tls::BuildCertificate(serverFields);
 
     HttpsOrigin origin(serverCert.get(), serverKey.get());
     uint16_t proxyPort = StartInspectingProxy();

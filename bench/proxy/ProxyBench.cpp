@@ -12,22 +12,12 @@
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
 #include "bench/proxy/BenchOrigin.h"
+#include "bench/proxy/PassEverything.h"
 #include "bench/proxy/WrkRunner.h"
 #include "platform/interception/Interception.h"
 
 namespace gx::bench {
 namespace {
-
-void AttachFilters(ENDPOINT_ID id, PNF_TCP_CONN_INFO) {
-    pfc_addFilter(id, FT_PROXY, FF_DEFAULT, 3, FT_NONE);
-    pfc_addFilter(id, FT_SSL, FF_SSL_VERIFY, 3, FT_NONE);
-    pfc_addFilter(id, FT_HTTP, FF_READ_ONLY_IN, 3, FT_NONE);
-}
-
-PF_DATA_PART_CHECK_RESULT PassRequest(ENDPOINT_ID, PFObject* object) {
-    PFObject_free(object);
-    return DPCR_BYPASS;
-}
 
 void PostWhole(ENDPOINT_ID id, PFObject* object) {
     pfc_postObject(id, object);

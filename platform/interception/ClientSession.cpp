@@ -302,7 +302,7 @@ void ClientSession::HandleRequest(RequestHead head) {
             head.fields.insert(
                 0, "Host: " + AuthorityFor(head.host, fixed_->port, tls ? 443 : 80) + "\r\n");
         }
-        if (tls && tls::CanonicalServerName(head.host) != tlsServerName_) {
+        if (tls && !tls::SameServerName(head.host, tlsServerName_)) {
             Refuse(421);  // the request names another server than the one its TLS was set up for
             return;
         }

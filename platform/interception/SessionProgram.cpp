@@ -97,8 +97,7 @@ HeadVerdict ClientSession::AskProgram(const RequestHead& head) {
 // Host agrees with the TLS server name, which may itself differ from the CONNECT host or the
 // original destination: the request is judged under that server too. The copy names it.
 std::optional<RequestHead> ClientSession::UnderTheConnectionsServer(const RequestHead& head) const {
-    if (!fixed_ || head.host.empty() ||
-        tls::CanonicalServerName(head.host) == tls::CanonicalServerName(fixed_->host)) {
+    if (!fixed_ || head.host.empty() || tls::SameServerName(head.host, fixed_->host)) {
         return std::nullopt;
     }
     RequestHead renamed = head;

@@ -24,9 +24,9 @@ inline std::string ReadAll(int fd) {
     }
 }
 
-// The whole text, or as much as the reader took before it went away (its exit status tells
-// the rest).
-inline void WriteAll(int fd, const std::string& bytes) {
+// Writes the whole text; false when the descriptor took less (a reader that went away, a full
+// disk).
+inline bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -34,10 +34,11 @@ inline void WriteAll(int fd, const std::string& bytes) {
             continue;
         }
         if (n <= 0) {
-            return;
+            return false;
         }
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
 }  // namespace gx

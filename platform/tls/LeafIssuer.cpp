@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "platform/text/AsciiText.h"
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/ClientHello.h"
 
@@ -32,6 +33,16 @@ std::string CanonicalServerName(const std::string& name) {
         }
     }
     return canonical;
+}
+
+bool SameServerName(std::string_view a, std::string_view b) {
+    if (!a.empty() && a.back() == '.') {
+        a.remove_suffix(1);
+    }
+    if (!b.empty() && b.back() == '.') {
+        b.remove_suffix(1);
+    }
+    return ascii::EqualsNoCase(a, b);
 }
 
 LeafIssuer::LeafIssuer(RootAuthority root, size_t capacity)
@@ -75,15 +86,15 @@ std::shared_ptr<X509> LeafIssuer::Issue(const std::string& name) {
     if (!leafKey_ || (!IsHostName(name) && !IsAddress(name))) {
         return nullptr;
     }
-    CertificateSpec spec;
-    spec.commonName = name.size() <= 64 ? name : name.substr(0, 64);  // the CN field's limit
-    spec.publicKey = leafKey_.get();
-    spec.signingKey = root_.key.get();
-    spec.issuer = root_.certificate.get();
-    spec.subjectAltName = (IsAddress(name) ? "IP:" : "DNS:") + name;
-    spec.validFrom = -kBackdating;
-    spec.validFor = kLeafLifetime;
-    X509Handle leaf = BuildCertificate(spec);
+    CertificateFields fields;
+    fields.commonName = name.size() <= 64 ? name : name.substr(0, 64);  // the CN field's limit
+    fields.publicKey = leafKey_.get();
+    fields.signingKey = root_.key.get();
+    fields.issuer = root_.certificate.get();
+    fields.subjectAltName = (IsAddress(name) ? "IP:" : "DNS:") + name;
+    fields.validFrom = -kBackdating;
+    fields.validFor = kLeafLifetime;
+    X509Handle leaf = BuildCertificate(fields);
     return leaf ? ShareCertificate(std::move(leaf)) : nullptr;
 }
 

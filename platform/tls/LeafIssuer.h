@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/tls/RootAuthority.h"
@@ -46,5 +47,8 @@ class LeafIssuer {
 
 // The name as a certificate and a cache key hold it: lower case, no trailing dot.
 std::string CanonicalServerName(const std::string& name);
+// Do the two name one server (letter case and a trailing dot aside)? Allocates nothing: the
+// proxy asks it for every request of a connection whose server is known.
+bool SameServerName(std::string_view a, std::string_view b);
 
 }  // namespace gx::tls

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/program/FdText.h"
 #include "platform/tls/CertificateBuilder.h"
 
 namespace gx::tls {
@@ -73,14 +74,14 @@ std::optional<RootAuthority> CreateRoot(const std::string& folder, const std::st
     if (!key) {
         return std::nullopt;
     }
-    CertificateSpec spec;
-    spec.commonName = subject;
-    spec.publicKey = key.get();
-    spec.signingKey = key.get();
-    spec.authority = true;
-    spec.validFrom = -kRootBackdating;
-    spec.validFor = kRootLifetime;
-    X509Handle cert = BuildCertificate(spec);
+    CertificateFields fields;
+    fields.commonName = subject;
+    fields.publicKey = key.get();
+    fields.signingKey = key.get();
+    fields.authority = true;
+    fields.validFrom = -kRootBackdating;
+    fields.validFor = kRootLifetime;
+    X509Handle cert = BuildCertificate(fields);
     if (!cert ||
         !WriteFileAtomically(folder + "/" + kRootKeyFile, PrivateKeyPem(key.get()), 0600) ||
         !WriteFileAtomically(folder + "/" + kRootCertificateFile, CertificatePem(cert.get()),
@@ -98,16 +99,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents, u
     if (fd < 0) {
         return false;
     }
-    bool written = ::fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (written && done < contents.size()) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        written = n > 0;
-        done += n > 0 ? static_cast<size_t>(n) : 0;
-    }
+    bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents);
     written = written && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {

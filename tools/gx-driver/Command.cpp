@@ -1,7 +1,8 @@
 #include "tools/gx-driver/Command.h"
-#include "tools/gx-driver/FdText.h"
+#include "platform/program/FdText.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,7 +54,8 @@ std::string FindProgram(const char* variable, const std::vector<std::string>& ca
     return "";
 }
 
-CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& input) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) {
@@ -61,14 +63,20 @@ CommandResult RunProgram(const std::string& program, const std::vector<std::stri
     }
     argv.push_back(nullptr);
 
+    int toChild[2] = {-1, -1};
     int fromChild[2];
     if (::pipe2(fromChild, O_CLOEXEC) != 0) {
         return {false, -1, std::string("pipe : ") + std::strerror(errno)};
     }
+    if (!input.empty() && ::pipe2(toChild, O_CLOEXEC) != 0) {
+        ::close(fromChild[0]);
+        ::close(fromChild[1]);
+        return {false, -1, std::string("pipe : ") + std::strerror(errno)};
+    }
     const pid_t child = ::fork();
     if (child == 0) {
-        const int nothing = ::open("/dev/null", O_RDONLY);
-        ::dup2(nothing, STDIN_FILENO);
+        const int in = input.empty() ? ::open("/dev/null", O_RDONLY) : toChild[0];
+        ::dup2(in, STDIN_FILENO);
         ::dup2(fromChild[1], STDOUT_FILENO);
         ::dup2(fromChild[1], STDERR_FILENO);
         ::execvp(argv[0], argv.data());
@@ -78,9 +86,21 @@ CommandResult RunProgram(const std::string& program, const std::vector<std::stri
         ::_exit(kCannotRun);
     }
     ::close(fromChild[1]);
+    if (!input.empty()) {
+        ::close(toChild[0]);
+    }
     if (child < 0) {
         ::close(fromChild[0]);
+        if (!input.empty()) {
+            ::close(toChild[1]);
+        }
         return {false, -1, std::string("fork : ") + std::strerror(errno)};
+    }
+    if (!input.empty()) {
+        const auto oldPipeHandler = ::signal(SIGPIPE, SIG_IGN);  // a child that does not read
+        WriteAll(toChild[1], input);
+        ::close(toChild[1]);
+        ::signal(SIGPIPE, oldPipeHandler);
     }
     CommandResult result;
     result.output = ReadAll(fromChild[0]);

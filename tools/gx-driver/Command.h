@@ -14,8 +14,11 @@ struct CommandResult {
     bool ok() const { return ran && status == 0; }
 };
 
-// Runs `program ARGUMENTS...` (a path, or a name looked up in PATH).
-CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
+// Runs `program ARGUMENTS...` (a path, or a name looked up in PATH), with `input` on its
+// standard input (nothing when empty). The input is written whole before the output is read:
+// keep it under a pipe's buffer (a ruleset, a certificate).
+CommandResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& input = "");
 
 // The program named by the environment variable when it is set, else the first of the
 // candidates that can be run, else "" (none found).

@@ -9,16 +9,13 @@
 #include <cstring>
 
 #include "platform/driver/DriverConfig.h"
-#include "tools/gx-driver/FdText.h"
+#include "tools/gx-driver/Command.h"
 
 namespace gx {
 namespace {
 
 // nft lives in the system folders, which a user's PATH (or sudo's) may not list.
 constexpr const char* kNftCandidates[] = {"/usr/sbin/nft", "/sbin/nft", "/usr/bin/nft"};
-
-// The child's exit status when nft could not be started at all.
-constexpr int kCannotRun = 127;
 
 std::string FindNft() {
     for (const char* candidate : kNftCandidates) {
@@ -32,58 +29,11 @@ std::string FindNft() {
 }  // namespace
 
 NftResult RunNft(const std::vector<std::string>& arguments, const std::string& input) {
-    const std::string nft = FindNft();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(nft.c_str()));
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    int toChild[2];
-    int fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0) {
-        return {false, std::string("pipe : ") + std::strerror(errno)};
-    }
-    if (::pipe2(fromChild, O_CLOEXEC) != 0) {
-        ::close(toChild[0]);
-        ::close(toChild[1]);
-        return {false, std::string("pipe : ") + std::strerror(errno)};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(toChild[0], STDIN_FILENO);
-        ::dup2(fromChild[1], STDOUT_FILENO);
-        ::dup2(fromChild[1], STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        const std::string message =
-            std::string("impossible de lancer ") + argv[0] + " : " + std::strerror(errno) + "\n";
-        [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, message.data(), message.size());
-        ::_exit(kCannotRun);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    if (child < 0) {
-        ::close(toChild[1]);
-        ::close(fromChild[0]);
-        return {false, std::string("fork : ") + std::strerror(errno)};
-    }
-    // A ruleset is a few hundred bytes, well under a pipe's buffer: writing it all before
-    // reading cannot block on nft's output.
-    const auto oldPipeHandler = ::signal(SIGPIPE, SIG_IGN);
-    WriteAll(toChild[1], input);
-    ::close(toChild[1]);
-    ::signal(SIGPIPE, oldPipeHandler);
-    NftResult result;
-    result.output = ReadAll(fromChild[0]);
-    ::close(fromChild[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotRun) {
+    const CommandResult run = RunProgram(FindNft(), arguments, input);
+    NftResult result{run.ok(), run.output};
+    if (!run.ran) {
         result.output = "la commande nft est introuvable ; installez le paquet nftables (" +
-                        result.output.substr(0, result.output.find('\n')) + ")";
+                        run.output.substr(0, run.output.find('\n')) + ")";
     }
     return result;
 }

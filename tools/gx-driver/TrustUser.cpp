@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "platform/program/FdText.h"
 #include "platform/tls/DataFolder.h"
-#include "tools/gx-driver/FdText.h"
 
 namespace gx {
 namespace {

@@ -1,4 +1,5 @@
 #include "PublishFiles.h"
+#include "platform/program/FdText.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,32 +11,13 @@
 
 namespace gx {
 
-namespace {
-
-bool WriteAll(int fd, const std::string& contents) {
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return ::fsync(fd) == 0;
-}
-
-}  // namespace
-
 bool WriteNewFile(const std::string& path, const std::string& contents, unsigned mode) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
         return false;
     }
     // The mode asked for, whatever the umask left of it.
-    bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents);
+    bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written) {
         ::unlink(path.c_str());
@@ -49,7 +31,7 @@ bool ReplaceFile(const std::string& path, const std::string& contents, unsigned 
     if (fd < 0) {
         return false;
     }
-    bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents);
+    bool written = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());

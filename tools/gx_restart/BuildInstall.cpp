@@ -1,4 +1,5 @@
 #include "BuildInstall.h"
+#include "platform/program/FdText.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,21 +12,6 @@
 namespace gx {
 
 namespace {
-
-bool WriteAll(int fd, const std::string& contents) {
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool WriteEntry(const std::string& root, const ArchiveEntry& entry) {
     const std::string path = root + "/" + entry.path;
