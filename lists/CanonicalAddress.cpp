@@ -37,6 +37,18 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Whether a decoded character would join a stray "%" before it ("%" or "%4" that no escape
+// began) into an escape that the next reading would decode: "%4%31" must not become "%41".
+// An escape is always written whole, so a "%" among the last two characters is a stray one.
+bool CompletesStrayPercent(const std::string& out, unsigned char decoded) {
+    if (HexValue(static_cast<char>(decoded)) < 0) {
+        return false;
+    }
+    const size_t size = out.size();
+    return (size >= 1 && out[size - 1] == '%') ||
+           (size >= 2 && out[size - 2] == '%' && HexValue(out[size - 1]) >= 0);
+}
+
 void AppendEscapesNormalised(std::string_view text, std::string& out) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -47,7 +59,7 @@ void AppendEscapesNormalised(std::string_view text, std::string& out) {
         }
         const auto decoded =
             static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-        if (IsUnreserved(decoded)) {
+        if (IsUnreserved(decoded) && !CompletesStrayPercent(out, decoded)) {
             out += static_cast<char>(decoded);
         } else {
             out += '%';
@@ -170,7 +182,8 @@ void AppendHost(std::string_view host, std::string& out) {
     for (const char c : host) {
         out += ascii::Lower(c);
     }
-    if (out.size() - start > 1 && out.back() == '.') {
+    // Every trailing dot goes, not just one: the form must not change when taken again.
+    while (out.size() - start > 1 && out.back() == '.') {
         out.pop_back();
     }
     const std::string_view written(out.data() + start, out.size() - start);

@@ -7,7 +7,7 @@
 //
 //   - a scheme "http://" or "https://" in front (an absolute target) is dropped, and an empty
 //     path after it becomes "/";
-//   - the host is lower-cased (A to Z) and one trailing dot is removed;
+//   - the host is lower-cased (A to Z) and its trailing dots are removed;
 //   - an IPv4 host in any notation that resolvers accept (2130706433, 0x7f.1, 0177.0.0.1,
 //     127.1) and an IPv4-mapped IPv6 host ([::ffff:127.0.0.1]) is written in dotted decimal;
 //     another IPv6 host is written in its shortest form, in brackets;

@@ -20,6 +20,19 @@ int FuzzResponseHead(const uint8_t* data, size_t size);
 int FuzzClientHello(const uint8_t* data, size_t size);
 // The bytes of a list file: loaded as gx_mu.dat and as gx_pu.dat, then looked up.
 int FuzzListFiles(const uint8_t* data, size_t size);
+// The text of a list source: packed as either list (what packs must load), and imported as a
+// feed.
+int FuzzListSources(const uint8_t* data, size_t size);
+// An address: cut into its parts, and brought to its canonical spelling (which must not change
+// a second time).
+int FuzzAddress(const uint8_t* data, size_t size);
+// A response as the update server sends it, read by the program's HTTP client over loopback:
+// status line, header fields, chunked or sized body, relocations.
+int FuzzHttpResponse(const uint8_t* data, size_t size);
+// The update exchange's texts: the connect reply and the description file.
+int FuzzUpdateDescription(const uint8_t* data, size_t size);
+// A build file as downloaded, and an inflated archive read back (what reads must write again).
+int FuzzBuildFile(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;  // its corpus folder under tests/fuzz/corpus/

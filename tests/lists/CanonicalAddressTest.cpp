@@ -21,7 +21,7 @@ void ExpectCanonical(const SpellingCase& c) {
     EXPECT_EQ(CanonicalAddress(c.canonical), c.canonical);
 }
 
-TEST(CanonicalAddressTest, HostIsLowerCasedAndLosesOneTrailingDot) {
+TEST(CanonicalAddressTest, HostIsLowerCasedAndLosesItsTrailingDots) {
     const SpellingCase cases[] = {
         {"capitals in the host", "BAD.Example/x", "bad.example/x"},
         {"only the host: the path keeps its capitals", "bad.example/Login/PAGE?Q=A",
@@ -29,6 +29,8 @@ TEST(CanonicalAddressTest, HostIsLowerCasedAndLosesOneTrailingDot) {
         {"Windows-1252 capitals are not ASCII letters", "caf\xC9.example/", "caf\xC9.example/"},
         {"trailing dot", "bad.example./x", "bad.example/x"},
         {"trailing dot before a port", "bad.example.:8080/x", "bad.example:8080/x"},
+        {"several trailing dots", "bad.example../x", "bad.example/x"},
+        {"trailing dots before a query", "bad.example..?q", "bad.example?q"},
         {"a dot inside the host stays", "a.bad.example/x", "a.bad.example/x"},
         {"a dot at the end of the path stays", "bad.example/x.", "bad.example/x."},
         {"a host that is only a dot stays", "./x", "./x"},
@@ -77,6 +79,11 @@ TEST(CanonicalAddressTest, UnreservedEscapesAreDecodedOthersUpperCased) {
         {"not hex: kept", "bad.example/%zz%4g", "bad.example/%zz%4g"},
         {"cut short at the end: kept", "bad.example/a%4", "bad.example/a%4"},
         {"a lone percent: kept", "bad.example/100%", "bad.example/100%"},
+        // A server decodes once: "%4%31" is "%4" then "1", never "%41".
+        {"a digit after a stray percent and hex stays escaped", "bad.example/%4%31",
+         "bad.example/%4%31"},
+        {"a letter after a stray percent stays escaped", "bad.example/%%66", "bad.example/%%66"},
+        {"a non-hex letter after a stray percent is decoded", "bad.example/%%67", "bad.example/%g"},
         {"plain letters after an escape", "bad.example/%41bc", "bad.example/Abc"},
         {"a plus stays a plus", "bad.example/?q=a+b", "bad.example/?q=a+b"},
     };
