@@ -95,8 +95,9 @@ std::string GetServerUrl(const TPFObject& object) {
 }
 
 bool CheckRequest(const TPFObject& object, ENDPOINT_ID id) {
-    std::string url = GetRequestUrl(object);
-    const RequestSpellings spellings(url, GetServerUrl(object));
+    const std::string url = GetRequestUrl(object);
+    const std::string serverUrl = GetServerUrl(object);  // the spellings look into both
+    const RequestSpellings spellings(url, serverUrl);
     if (spellings.IsMalware()) {
         Block(url, url == kTestPageAddress ? kReasonTestPage : kReasonMalware, id);
         return true;

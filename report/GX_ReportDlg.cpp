@@ -195,7 +195,10 @@ void TReportDlg::showEvent(QShowEvent* event) {
 
 bool TReportDlg::eventFilter(QObject* watched, QEvent* event) {
     const bool dragArea = watched == Image1 || watched == Label4;
-    auto* mouse = static_cast<QMouseEvent*>(event);
+    auto* mouse = dynamic_cast<QMouseEvent*>(event);  // most events the filter sees are not
+    if (mouse == nullptr) {
+        return QDialog::eventFilter(watched, event);
+    }
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             if (dragArea) {

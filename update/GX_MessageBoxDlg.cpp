@@ -56,7 +56,10 @@ bool TGXMessageBoxDlg::eventFilter(QObject* watched, QEvent* event) {
     }
     // The banner moves the window as a title bar would: the window system moves it when it
     // can, otherwise the window follows the mouse itself.
-    auto* mouse = static_cast<QMouseEvent*>(event);
+    auto* mouse = dynamic_cast<QMouseEvent*>(event);  // most events the filter sees are not
+    if (mouse == nullptr) {
+        return TUpdateDialog::eventFilter(watched, event);
+    }
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             if (windowHandle() == nullptr || !windowHandle()->startSystemMove()) {
