@@ -182,13 +182,15 @@ TEST_F(HostileInputTest, AClientThatDoesNotReadDoesNotMakeTheProxyBufferTheRespo
     RawClient client(ProxyPort());
     client.Send("GET " + origin_.Url("/big/" + std::to_string(kSize)) +
                 " HTTP/1.1\r\nHost: h\r\n\r\n");
+    // The head arrives once the origin has made its copy of the body, which is then counted
+    // before the measurement starts (a sanitizer's shadow of that copy too).
+    std::string head = client.ReadUntil("\r\n\r\n");
     std::this_thread::sleep_for(300ms);  // let the transfer stall against the client
     long before = ResidentKiB();
     std::this_thread::sleep_for(700ms);
     long stalled = ResidentKiB();
-    // The origin's own copy of the body is already counted; the proxy adds little on top.
+    // The proxy adds little on top of what was counted.
     EXPECT_LT(stalled - before, 32 * 1024);
-    std::string head = client.ReadUntil("\r\n\r\n");
     size_t received = 0;
     while (received < kSize) {
         std::string part = client.ReadAtLeast(std::min<size_t>(kSize - received, 1 << 20));
