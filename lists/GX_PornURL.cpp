@@ -14,12 +14,6 @@ int PornURLCount = 0;
 
 namespace {
 
-const AdultList& InUse() {
-    thread_local std::shared_ptr<const BlockLists> held;
-    held = ListsInUse();
-    return *held->adult;
-}
-
 void StorePattern(std::string_view entry) {
     ++PornURLCount;
     PornPattern& slot = PornURLs[PornURLCount];
@@ -77,11 +71,11 @@ std::shared_ptr<const AdultList> SetPornURLTable(const std::vector<std::string>&
 }
 
 bool IsPornURL(std::string_view address) {
-    return InUse().FoundIn(address);
+    return ListsInUse()->adult->FoundIn(address);
 }
 
 bool IsPornCanonicalURL(std::string_view address, std::string_view canonical) {
-    return InUse().FoundInCanonical(address, canonical);
+    return ListsInUse()->adult->FoundInCanonical(address, canonical);
 }
 
 bool IsPornURLByScan(std::string_view address) {

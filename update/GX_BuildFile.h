@@ -105,6 +105,8 @@ void AppendLittle(std::string& out, std::uint64_t value, std::size_t width);
 
 // The SHA-256 of the bytes in lower-case hex.
 std::string Sha256Hex(std::string_view bytes);
+// Bytes in lower-case hex.
+std::string LowerHex(const unsigned char* bytes, std::size_t count);
 
 // Inflates a payload and reads its entries; fault set when any check fails.
 struct UnpackedArchive {

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "platform/program/WholeFile.h"
 
 namespace gx {
 
@@ -35,16 +35,6 @@ std::string BioText(BIO* bio) {
     char* data = nullptr;
     const long length = BIO_get_mem_data(bio, &data);
     return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
-}
-
-std::optional<std::string> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return in.bad() ? std::nullopt : std::optional<std::string>(contents.str());
 }
 
 }  // namespace
@@ -99,7 +89,7 @@ std::optional<std::vector<ArchiveEntry>> CollectProgramDir(const std::string& fo
         } else if (S_ISDIR(status.st_mode)) {
             entry.kind = EntryKind::Folder;
         } else if (S_ISREG(status.st_mode)) {
-            std::optional<std::string> content = ReadFile(item.path());
+            std::optional<std::string> content = ReadWholeFile(item.path().string());
             if (!content) {
                 reason = "fichier illisible : " + entry.path;
                 return std::nullopt;
