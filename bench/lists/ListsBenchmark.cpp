@@ -151,7 +151,7 @@ std::vector<std::string> WholeHostEntries(size_t count) {
     std::vector<std::string> hosts;
     for (size_t i = 0; i < count; ++i) {
         std::string address = generator.Next();
-        std::string host = "h" + std::to_string(i) + address.substr(0, address.find('/'));
+        std::string host = "h" + std::to_string(i) + address.substr(0, address.find_first_of("/?"));
         hosts.push_back((i % 4 == 0 ? "*." : "") + host + "/*");
     }
     return hosts;
