@@ -65,8 +65,19 @@ std::string AddressHost(std::string_view address) {
     return CanonicalHost(address.substr(0, address.find_first_of("/?#")));
 }
 
+size_t WholeHostSet::NameHash::operator()(std::string_view name) const {
+    uint64_t sum = 0;
+    uint64_t scale = 1;
+    for (size_t i = name.size(); i-- > 0;) {
+        sum += (static_cast<unsigned char>(name[i]) + 1) * scale;
+        scale *= kBase;
+    }
+    return Mixed(sum);
+}
+
 void WholeHostSet::Names::Insert(std::string_view name) {
     set.insert(name);
+    hasPorts = hasPorts || name.find(':') != std::string_view::npos;
     // About eight bits per name: one name in ten that is not in the set passes the filter.
     const size_t wanted = std::bit_ceil(std::max<size_t>(set.size() * 8 / 64, 64));
     if (filter.size() < wanted) {
@@ -81,11 +92,11 @@ void WholeHostSet::Names::Insert(std::string_view name) {
     filter[bit / 64] |= uint64_t{1} << (bit % 64);
 }
 
-bool WholeHostSet::Names::Contains(std::string_view name) const {
+bool WholeHostSet::Names::Contains(std::string_view name, uint64_t sum) const {
     if (filter.empty()) {
         return false;
     }
-    const size_t bit = NameHash{}(name) % (filter.size() * 64);
+    const size_t bit = Mixed(sum) % (filter.size() * 64);
     return (filter[bit / 64] >> (bit % 64) & 1) != 0 && set.contains(name);
 }
 
@@ -109,10 +120,12 @@ void WholeHostSet::Add(const WholeHostEntry& entry, std::string_view written) {
     Add(entry);
 }
 
-bool WholeHostSet::Holds(const Names& names, std::string_view key, size_t nameLength) {
+bool WholeHostSet::Holds(const Names& names, std::string_view key, size_t nameLength,
+                         uint64_t nameSum, uint64_t portSum, uint64_t portScale) {
     // An entry without a port covers every port of the host; "name:port" only that port.
-    return names.Contains(key.substr(0, nameLength)) ||
-           (key.size() > nameLength && names.Contains(key));
+    return names.Contains(key.substr(0, nameLength), nameSum) ||
+           (key.size() > nameLength && names.hasPorts &&
+            names.Contains(key, nameSum * portScale + portSum));
 }
 
 bool WholeHostSet::Matches(std::string_view address) const {
@@ -143,20 +156,28 @@ bool WholeHostSet::Matches(std::string_view address) const {
         key.append(port);
     }
     const std::string_view whole = key;
-    if (Holds(hosts_, whole, name.size())) {
-        return true;
+    // The polynomials of ":port" and, label by label from the right, of each suffix of the name.
+    uint64_t portSum = 0;
+    uint64_t scale = 1;
+    for (size_t i = whole.size(); i-- > name.size();) {
+        portSum += (static_cast<unsigned char>(whole[i]) + 1) * scale;
+        scale *= kBase;
     }
-    // The host itself and each parent domain, label by label: "a.b.example", "b.example",
-    // "example". A look-alike ("evilb.example") is never a parent of "b.example". Each is a
-    // suffix of the name, so "domain:port" is a suffix of the key.
-    for (size_t at = 0; at < name.size();) {
-        if (Holds(domains_, whole.substr(at), name.size() - at)) {
+    const uint64_t portScale = scale;
+    uint64_t sum = 0;
+    scale = 1;
+    // The host itself and each parent domain: "a.b.example", "b.example", "example". A
+    // look-alike ("evilb.example") is never a parent of "b.example". Each is a suffix of the
+    // name, so "domain:port" is a suffix of the key.
+    for (size_t i = name.size(); i-- > 0;) {
+        sum += (static_cast<unsigned char>(whole[i]) + 1) * scale;
+        scale *= kBase;
+        if ((i == 0 || whole[i - 1] == '.') &&
+            Holds(domains_, whole.substr(i), name.size() - i, sum, portSum, portScale)) {
             return true;
         }
-        const size_t dot = whole.find('.', at);
-        at = dot == std::string_view::npos || dot >= name.size() ? name.size() : dot + 1;
     }
-    return false;
+    return Holds(hosts_, whole, name.size(), sum, portSum, portScale);
 }
 
 }  // namespace gx

@@ -48,11 +48,16 @@ class WholeHostSet {
 
   private:
     // Looked up by string_view, without making a string of it.
+    // A polynomial of the bytes, summed from the right: one pass over a host yields the value
+    // of every suffix, so each label costs no hashing of its own (Mixed for the final value).
+    static constexpr uint64_t kBase = 0x100000001B3ULL;
+    static uint64_t Mixed(uint64_t sum) {
+        sum ^= sum >> 33;
+        sum *= 0xFF51AFD7ED558CCDULL;
+        return sum ^ (sum >> 33);
+    }
     struct NameHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view name) const {
-            return std::hash<std::string_view>{}(name);
-        }
+        size_t operator()(std::string_view name) const;
     };
     // The names of one kind of entry, with a bit filter in front of them: most requests are on
     // no listed host, and a bit in a small table answers that for most names without touching
@@ -60,12 +65,16 @@ class WholeHostSet {
     struct Names {
         std::unordered_set<std::string_view, NameHash> set;
         std::vector<uint64_t> filter;  // bit (hash % bits) set for each name in the set
+        bool hasPorts = false;         // some name is "host:port"
         void Insert(std::string_view name);
-        bool Contains(std::string_view name) const;
+        // `sum` is the polynomial of the name (NameHash before mixing).
+        bool Contains(std::string_view name, uint64_t sum) const;
     };
 
-    // `key` is "name" or "name:port"; the name is its first nameLength characters.
-    static bool Holds(const Names& names, std::string_view key, size_t nameLength);
+    // `key` is "name" or "name:port"; the name is its first nameLength characters, nameSum its
+    // polynomial; portSum and portScale those of ":port" (portScale = kBase^length).
+    static bool Holds(const Names& names, std::string_view key, size_t nameLength, uint64_t nameSum,
+                      uint64_t portSum, uint64_t portScale);
 
     Names hosts_;
     Names domains_;
