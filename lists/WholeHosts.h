@@ -64,7 +64,7 @@ class WholeHostSet {
     // the set (a cache miss or two for each of the host's labels otherwise).
     struct Names {
         std::unordered_set<std::string_view, NameHash> set;
-        std::vector<uint64_t> filter;  // bit (hash % bits) set for each name in the set
+        std::vector<uint64_t> filter;  // two bits of one word set for each name (BitsOf)
         bool hasPorts = false;         // some name is "host:port"
         void Insert(std::string_view name);
         // `sum` is the polynomial of the name (NameHash before mixing).
