@@ -35,6 +35,7 @@
 #include "report/GX_SignalerSiteMalveillantDlg.h"
 #include "store/GX_ConfigReg.h"
 #include "store/GX_ParentalCode.h"
+#include "update/GX_ListsRefresh.h"
 #include "update/GX_UpdateDialogs.h"
 #include "update/gx_update.h"
 
@@ -132,6 +133,11 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     update.StartQuitTimer = [this] { TimerQuit->start(); };
     update.owner = this;
     updateClient_ = std::make_unique<TUpdateClient>(std::move(update));
+    if (services_.ListsRefreshPlaces) {
+        listsRefresh_ = std::make_unique<TListsRefresh>(services_.ListsRefreshPlaces());
+        connect(listsRefresh_.get(), &TListsRefresh::ListsChanged, this,
+                &TFormGardalix::ShowListsSummary);
+    }
     SignalerSiteMalveillantDlg = new TSignalerSiteMalveillantDlg(this);
     DemanderAnalyseSiteDlg = new TDemanderAnalyseSiteDlg(this);
 }
@@ -178,7 +184,16 @@ bool TFormGardalix::FormCreate() {
     RunHandler([this] { ShowParentalCodeState(); });
     TimerStartDriver->start();
     TimerCheckMiseAjour->start();
+    if (listsRefresh_) {
+        listsRefresh_->Start();
+    }
     return true;
+}
+
+void TFormGardalix::ShowListsSummary() {
+    if (services_.ListsSummary) {
+        LabelListes->setText(QString::fromStdString(services_.ListsSummary()));
+    }
 }
 
 void TFormGardalix::CreationSteps() {
@@ -219,6 +234,12 @@ bool TFormGardalix::LoadBlockLists() {
             return false;
         }
     }
+    // Lists downloaded by an earlier run replace the shipped ones when newer; without them the
+    // shipped lists protect as before.
+    if (services_.LoadDownloadedLists) {
+        services_.LoadDownloadedLists();
+    }
+    ShowListsSummary();
     return true;
 }
 

@@ -9,9 +9,9 @@
 #include <QIcon>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
-#include <memory>
 
 #include "console/GX_CodeAttempts.h"
 #include "console/GX_ProgramAlert.h"
@@ -33,6 +33,7 @@ class TSidePageControl;
 class TSignalerSiteMalveillantDlg;
 class TDemanderAnalyseSiteDlg;
 class TUpdateClient;
+class TListsRefresh;
 
 // Without a display nobody can answer a box: the console's boxes are then written to stderr and
 // count as answered with their default button.
@@ -70,6 +71,10 @@ class TFormGardalix : public QWidget {
     QTimer* TimerQuitTimer() const { return TimerQuit; }
     // The update check with its dialogs (created after the console, see RunGardalix).
     TUpdateClient& UpdateClient() { return *updateClient_; }
+    // The refresh of the block lists; null when the services name no places for it.
+    TListsRefresh* ListsRefresh() { return listsRefresh_.get(); }
+    // Shows on the Filtrage tab what the lists in use are.
+    void ShowListsSummary();
 
     // At the program's end: a block whose history entry is still waiting for its timer is
     // recorded now rather than lost with the process.
@@ -154,6 +159,7 @@ class TFormGardalix : public QWidget {
     bool minimizeToTray_ = true;
     bool placed_ = false;
     std::unique_ptr<TUpdateClient> updateClient_;
+    std::unique_ptr<TListsRefresh> listsRefresh_;
     QIcon ImageIconStart;
     QIcon ImageIconStop;
 
@@ -162,6 +168,7 @@ class TFormGardalix : public QWidget {
     TSidePageControl* xpPageControl1 = nullptr;
     QWidget* xpTabSheet3 = nullptr;
     QCheckBox* checkBlockPorn = nullptr;
+    QLabel* LabelListes = nullptr;
     QTableWidget* TabHistoriqueAlertes = nullptr;
     QLabel* LabelProgramme = nullptr;
     std::vector<std::string> historyPrograms_;  // the program of each grid row, Windows-1252

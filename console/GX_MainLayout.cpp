@@ -206,6 +206,10 @@ QWidget* TFormGardalix::BuildFiltragePage() {
     memo->setFrameShape(QFrame::NoFrame);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     panelColumn->addWidget(memo);
+    LabelListes = new QLabel(panel);
+    LabelListes->setObjectName(QStringLiteral("LabelListes"));
+    LabelListes->setWordWrap(true);
+    panelColumn->addWidget(LabelListes);
     panelColumn->addWidget(new THttpsPanel(services_, panel));
     column->addWidget(panel, 1);
 

@@ -18,10 +18,13 @@
 
 #include "console/GX_Main.h"
 #include "console/GX_Texts.h"
+#include "lists/GX_MalwareURL.h"
+#include "lists/GX_PornURL.h"
 #include "platform/codepage/Cp1252.h"
 #include "platform/instance/InstanceLock.h"
 #include "platform/instance/ShowConsoleChannel.h"
 #include "store/GX_ConfigReg.h"
+#include "update/GX_ListsRefresh.h"
 #include "update/gx_update.h"
 
 namespace gx {
@@ -84,6 +87,17 @@ std::string HistoryField(const std::string& cp1252) {
     return field;
 }
 
+// `gardalix --lists`: the lists that a start would put in use, as the Filtrage tab shows them.
+int PrintLists() {
+    if (!LoadPornURLList() || !LoadMalwareURLList()) {
+        std::fprintf(stderr, "%s\n", text::kListsUnreadable);
+        return 1;
+    }
+    TakeStoredLists(ProgramListsPlaces());
+    std::printf("%s\n", ListsSummary().c_str());
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
+
 int PrintHistory() {
     const std::string lines = HistoryLines();
     std::fwrite(lines.data(), 1, lines.size(), stdout);
@@ -143,6 +157,9 @@ void ForgetCallersQtSettings(bool privileged) {
 int RunGardalix(int argc, char** argv) {
     if (argc == 2 && std::string_view(argv[1]) == "--history") {
         return PrintHistory();
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--lists") {
+        return PrintLists();
     }
     ForgetCallersQtSettings(StartedWithRaisedPrivileges());
     // Sockets need no start-up on this system: the engine and the HTTP client use them directly.

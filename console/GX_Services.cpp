@@ -68,6 +68,9 @@ ConsoleServices ProgramServices() {
     ConsoleServices services;
     services.LoadPornURLList = [] { return gx::LoadPornURLList(); };
     services.LoadMalwareURLList = [] { return gx::LoadMalwareURLList(); };
+    services.LoadDownloadedLists = [] { return TakeStoredLists(ProgramListsPlaces()); };
+    services.ListsSummary = [] { return gx::ListsSummary(); };
+    services.ListsRefreshPlaces = [] { return ProgramListsPlaces(); };
 
     services.StartDriver = [] { return gx::StartDriver(); };
     services.StopDriver = [] { gx::StopDriver(); };

@@ -9,6 +9,7 @@
 
 #include "engine/GX_Main.h"
 #include "store/GX_ConfigReg.h"
+#include "update/GX_ListsRefresh.h"
 
 namespace gx {
 
@@ -24,6 +25,13 @@ struct ConsoleServices {
     // Block lists, from the program directory. True when the whole file was read.
     std::function<bool()> LoadPornURLList;
     std::function<bool()> LoadMalwareURLList;
+    // After both: the lists downloaded by an earlier refresh, when newer (true when taken).
+    std::function<bool()> LoadDownloadedLists;
+    // What the lists in use are, in French (UTF-8), for the Filtrage tab.
+    std::function<std::string()> ListsSummary;
+    // Where the refresh finds the maker's key and keeps the downloaded lists; the refresh runs
+    // only when this is set.
+    std::function<ListsPlaces()> ListsRefreshPlaces;
 
     // Engine.
     std::function<bool()> StartDriver;

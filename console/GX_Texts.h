@@ -50,6 +50,9 @@ inline constexpr char kFiltrageText[] =
     "» filtre anti-phishing (anti hameçonnage)\n"
     "» détecte et bloque les sites web dangereux\n"
     "» protège contre les arnaques du type \"arnaque au faux support technique\"\n";
+// `gardalix --lists` when the lists beside the program cannot be read.
+inline constexpr char kListsUnreadable[] =
+    "gardalix : les listes gx_mu.dat et gx_pu.dat du programme sont illisibles.";
 inline constexpr char kReportingHeading[] = "Analyse et reporting";
 inline constexpr char kReportLink[] = "Signaler un site malveillant";
 inline constexpr char kReportText[] = "Signaler un site malveillant ou une arnaque.";

@@ -10,10 +10,16 @@
 // to. The library then gives the request object a stream kServerStream naming that server, and
 // the address rebuilt with it is judged as well. A hit on any spelling blocks; the address that
 // is shown and recorded stays the one the request spelt.
+//
+// Every question of one request goes to the lists in use when the request came (taken once, in
+// the constructor): a refresh that swaps the lists meanwhile changes nothing for it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "lists/ListsInUse.h"
 
 namespace gx {
 
@@ -41,6 +47,7 @@ class RequestSpellings {
         std::string_view sent;
         std::string canonical;
     };
+    std::shared_ptr<const BlockLists> lists_;
     Spelling spellings_[2];
     int count_ = 0;
 };

@@ -3,9 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "lists/CanonicalAddress.h"
 #include "lists/ListFile.h"
-#include "lists/PatternMatcher.h"
+#include "lists/ListsInUse.h"
 #include "platform/program/GX_COM.h"
 
 namespace gx {
@@ -15,13 +14,6 @@ int PornURLCount = 0;
 
 namespace {
 
-// Built from the table after each load; what the lookups search.
-PatternMatcher PornMatcher;
-// The patterns with their escapes in canonical form, built only when that changes one of them;
-// otherwise canonical addresses are searched in PornMatcher.
-PatternMatcher PornCanonicalMatcher;
-bool PornCanonicalDiffers = false;
-
 void StorePattern(std::string_view entry) {
     ++PornURLCount;
     PornPattern& slot = PornURLs[PornURLCount];
@@ -30,20 +22,12 @@ void StorePattern(std::string_view entry) {
     std::memcpy(slot.chars, entry.data(), slot.length);
 }
 
-void BuildMatchers() {
+std::shared_ptr<const AdultList> ListOfTable() {
     std::vector<std::string_view> patterns;
-    std::vector<std::string> canonical;
-    bool differs = false;
     for (int i = 1; i <= PornURLCount; ++i) {
         patterns.push_back(PornURLs[i].view());
-        canonical.push_back(CanonicalEscapes(patterns.back()));
-        differs = differs || canonical.back() != patterns.back();
     }
-    PornMatcher = PatternMatcher(patterns);
-    PornCanonicalDiffers = differs;
-    PornCanonicalMatcher =
-        differs ? PatternMatcher(std::vector<std::string_view>(canonical.begin(), canonical.end()))
-                : PatternMatcher();
+    return std::make_shared<const AdultList>(patterns);
 }
 
 }  // namespace
@@ -64,7 +48,10 @@ bool LoadPornURLList(const std::string& path) {
     if (!fits) {
         PornURLCount = 0;
     }
-    BuildMatchers();
+    BlockLists lists;
+    lists.adult = ListOfTable();
+    lists.origin = ListsInUse()->origin;
+    PublishLists(std::move(lists));
     return whole && fits;
 }
 
@@ -72,15 +59,23 @@ bool LoadPornURLList() {
     return LoadPornURLList(ProgramDir() + kPornListFileName);
 }
 
+std::shared_ptr<const AdultList> SetPornURLTable(const std::vector<std::string>& patterns) {
+    PornURLCount = 0;
+    for (const std::string& pattern : patterns) {
+        if (PornURLCount + 1 >= kPornURLSlots) {
+            break;
+        }
+        StorePattern(pattern);
+    }
+    return ListOfTable();
+}
+
 bool IsPornURL(std::string_view address) {
-    return PornMatcher.FoundIn(address);
+    return ListsInUse()->adult->FoundIn(address);
 }
 
 bool IsPornCanonicalURL(std::string_view address, std::string_view canonical) {
-    if (PornCanonicalDiffers) {
-        return PornCanonicalMatcher.FoundIn(canonical);
-    }
-    return canonical != address && PornMatcher.FoundIn(canonical);
+    return ListsInUse()->adult->FoundInCanonical(address, canonical);
 }
 
 bool IsPornURLByScan(std::string_view address) {

@@ -1,14 +1,17 @@
 // The list of adult-site patterns (gx_pu.dat): an address is adult when any pattern occurs in it
 // as a contiguous run of identical bytes (letter case significant).
 //
-// Loaded once on the main thread before the engine starts, then only read: IsPornURL runs on the
-// interception threads, several at once, without a lock. Do not load while lookups run.
+// Loaded on the main thread before the engine starts; a load publishes new lists in use
+// (ListsInUse.h), so it may run while lookups run. PornURLs is the table of the last load, kept
+// on the main thread; the lookups search the lists in use.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gx {
 
@@ -31,6 +34,11 @@ extern int PornURLCount;
 // records is refused (false, nothing loaded): the table has 512 slots.
 bool LoadPornURLList();
 bool LoadPornURLList(const std::string& path);
+
+class AdultList;
+// Fills the table with these patterns (at most 512, each cut to 128 characters) and returns the
+// list built from it, for a refresh to publish. Main thread.
+std::shared_ptr<const AdultList> SetPornURLTable(const std::vector<std::string>& patterns);
 
 // True when a loaded pattern occurs in the address. Uses a multi-pattern automaton.
 bool IsPornURL(std::string_view address);

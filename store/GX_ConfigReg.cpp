@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 
@@ -21,6 +22,16 @@ std::uint16_t CustomerCode() {
     }
     const std::int32_t code = registry.ReadInteger(kCustomerCodeValue);
     return code >= 0 && code <= 0xFFFF ? static_cast<std::uint16_t>(code) : 0;
+}
+
+int ListsRefreshHours() {
+    constexpr int kMostHours = 504;  // three weeks: the timer counts milliseconds in an int
+    TRegistry registry;
+    if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kListsRefreshHoursValue)) {
+        return kDefaultListsRefreshHours;
+    }
+    const std::int32_t hours = registry.ReadInteger(kListsRefreshHoursValue);
+    return hours < 0 ? kDefaultListsRefreshHours : std::min<std::int32_t>(hours, kMostHours);
 }
 
 bool ReadPornFilter() {

@@ -34,6 +34,12 @@ inline constexpr char kCustomerCodeValue[] = "CUSTOMER_CODE";
 std::string CustomerId();
 std::uint16_t CustomerCode();
 
+// How often the block lists are refreshed: LISTS_REFRESH_HOURS (number), 6 when absent or
+// negative, 0 = never, at most 504 (three weeks). Raises when the value has another type.
+inline constexpr char kListsRefreshHoursValue[] = "LISTS_REFRESH_HOURS";
+inline constexpr int kDefaultListsRefreshHours = 6;
+int ListsRefreshHours();
+
 // The stored switch: true exactly when PORN_FILTER is 1. A missing PORN_FILTER is created as 0.
 // False, writing nothing, when the key cannot be opened. Raises when PORN_FILTER is not a
 // 32-bit number, or when creating it fails.

@@ -14,20 +14,6 @@ namespace {
 
 constexpr std::size_t kMagicSize = 8;
 
-std::uint64_t ReadLittle(std::string_view bytes, std::size_t at, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < width; ++i) {
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-    }
-    return value;
-}
-
-void AppendLittle(std::string& out, std::uint64_t value, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
 // A cursor over the inflated archive that refuses to read past its end.
 class Reader {
   public:
@@ -65,7 +51,23 @@ struct MdContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-std::optional<std::string> Inflate(std::string_view payload) {
+}  // namespace
+
+std::uint64_t ReadLittle(std::string_view bytes, std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+}
+
+void AppendLittle(std::string& out, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+std::optional<std::string> InflateBounded(std::string_view payload, std::uint64_t maxBytes) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) {
         return std::nullopt;
@@ -83,7 +85,7 @@ std::optional<std::string> Inflate(std::string_view payload) {
             break;
         }
         out.append(chunk, sizeof chunk - stream.avail_out);
-        if (out.size() > kMaxArchiveBytes) {
+        if (out.size() > maxBytes) {
             status = Z_MEM_ERROR;
         } else if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) {
             status = Z_DATA_ERROR;  // the stream ends before its end marker
@@ -94,6 +96,8 @@ std::optional<std::string> Inflate(std::string_view payload) {
     inflateEnd(&stream);
     return whole ? std::optional<std::string>(std::move(out)) : std::nullopt;
 }
+
+namespace {
 
 bool ReadEntry(Reader& reader, ArchiveEntry& entry, bool& ended) {
     std::string_view kind;
@@ -246,7 +250,13 @@ std::string EncodeBuildHeader(const BuildHeader& header) {
 }
 
 bool VerifyBuildSignature(const ParsedBuildFile& file, std::string_view publicKeyPem) {
-    if (file.fault != BuildFault::None || file.signature.size() != kBuildSignatureSize) {
+    return file.fault == BuildFault::None &&
+           VerifyMakerSignature(file.signedPart, file.signature, publicKeyPem);
+}
+
+bool VerifyMakerSignature(std::string_view message, std::string_view signature,
+                          std::string_view publicKeyPem) {
+    if (signature.size() != kBuildSignatureSize) {
         return false;
     }
     std::unique_ptr<BIO, BioFree> bio(
@@ -262,16 +272,32 @@ bool VerifyBuildSignature(const ParsedBuildFile& file, std::string_view publicKe
     std::unique_ptr<EVP_MD_CTX, MdContextFree> context(EVP_MD_CTX_new());
     return context &&
            EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) == 1 &&
-           EVP_DigestVerify(context.get(),
-                            reinterpret_cast<const unsigned char*>(file.signature.data()),
-                            file.signature.size(),
-                            reinterpret_cast<const unsigned char*>(file.signedPart.data()),
-                            file.signedPart.size()) == 1;
+           EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                            signature.size(),
+                            reinterpret_cast<const unsigned char*>(message.data()),
+                            message.size()) == 1;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+    return LowerHex(digest, length);
+}
+
+std::string LowerHex(const unsigned char* bytes, std::size_t count) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (std::size_t i = 0; i < count; ++i) {
+        hex += kHex[bytes[i] >> 4];
+        hex += kHex[bytes[i] & 0x0F];
+    }
+    return hex;
 }
 
 UnpackedArchive ReadArchive(std::string_view payload) {
     UnpackedArchive archive;
-    const std::optional<std::string> inflated = Inflate(payload);
+    const std::optional<std::string> inflated = InflateBounded(payload, kMaxArchiveBytes);
     if (!inflated) {
         archive.fault = BuildFault::BadArchive;
         return archive;

@@ -89,6 +89,25 @@ std::string EncodeBuildHeader(const BuildHeader& header);
 // Whether the signature verifies with the Ed25519 public key given in PEM.
 bool VerifyBuildSignature(const ParsedBuildFile& file, std::string_view publicKeyPem);
 
+// The maker's signature check shared by everything the maker signs (builds, list bundles):
+// whether a 64-byte Ed25519 signature of the message verifies with the public key in PEM.
+bool VerifyMakerSignature(std::string_view message, std::string_view signature,
+                          std::string_view publicKeyPem);
+
+// Inflates one whole zlib stream (nothing may follow it); nullopt when it is not one, or when it
+// would inflate past maxBytes (checked as it inflates, never after).
+std::optional<std::string> InflateBounded(std::string_view compressed, std::uint64_t maxBytes);
+
+// Little-endian numbers of the maker's formats: width bytes at `at` (the caller has checked that
+// they are there), and appended to a text.
+std::uint64_t ReadLittle(std::string_view bytes, std::size_t at, std::size_t width);
+void AppendLittle(std::string& out, std::uint64_t value, std::size_t width);
+
+// The SHA-256 of the bytes in lower-case hex.
+std::string Sha256Hex(std::string_view bytes);
+// Bytes in lower-case hex.
+std::string LowerHex(const unsigned char* bytes, std::size_t count);
+
 // Inflates a payload and reads its entries; fault set when any check fails.
 struct UnpackedArchive {
     BuildFault fault = BuildFault::None;

@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "platform/program/WholeFile.h"
 
 namespace gx {
 
@@ -31,29 +31,16 @@ struct PkeyContextFree {
     void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
 
-void AppendLittle(std::string& out, std::uint64_t value, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
 std::string BioText(BIO* bio) {
     char* data = nullptr;
     const long length = BIO_get_mem_data(bio, &data);
     return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::optional<std::string> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return in.bad() ? std::nullopt : std::optional<std::string>(contents.str());
-}
+}  // namespace
 
-std::optional<std::string> Sign(const std::string& message, const std::string& privateKeyPem) {
+std::optional<std::string> SignAsMaker(const std::string& message,
+                                       const std::string& privateKeyPem) {
     std::unique_ptr<BIO, BioFree> bio(
         BIO_new_mem_buf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size())));
     std::unique_ptr<EVP_PKEY, PkeyFree> key(
@@ -73,8 +60,6 @@ std::optional<std::string> Sign(const std::string& message, const std::string& p
     }
     return signature;
 }
-
-}  // namespace
 
 std::optional<std::vector<ArchiveEntry>> CollectProgramDir(const std::string& folder,
                                                            std::string& reason) {
@@ -104,7 +89,7 @@ std::optional<std::vector<ArchiveEntry>> CollectProgramDir(const std::string& fo
         } else if (S_ISDIR(status.st_mode)) {
             entry.kind = EntryKind::Folder;
         } else if (S_ISREG(status.st_mode)) {
-            std::optional<std::string> content = ReadFile(item.path());
+            std::optional<std::string> content = ReadWholeFile(item.path().string());
             if (!content) {
                 reason = "fichier illisible : " + entry.path;
                 return std::nullopt;
@@ -171,7 +156,7 @@ std::optional<std::string> WriteBuildFile(const std::string& buildVersion,
     header.buildVersion = buildVersion;
     header.payloadLength = payload->size();
     std::string file = EncodeBuildHeader(header) + *payload;
-    const std::optional<std::string> signature = Sign(file, privateKeyPem);
+    const std::optional<std::string> signature = SignAsMaker(file, privateKeyPem);
     if (!signature) {
         return std::nullopt;
     }

@@ -22,6 +22,11 @@ std::string EncodeArchive(const std::vector<ArchiveEntry>& entries);
 // The zlib stream of the bytes, at the best compression.
 std::optional<std::string> Deflate(const std::string& bytes);
 
+// The maker's Ed25519 signature (64 bytes) of the message with the private key in PEM; nullopt
+// when the key is not an Ed25519 private key. Everything the maker publishes is signed by this.
+std::optional<std::string> SignAsMaker(const std::string& message,
+                                       const std::string& privateKeyPem);
+
 // The whole build file: header, the compressed archive and the signature made with the
 // private key given in PEM. nullopt when the key cannot sign or the version is not digits and
 // dots.

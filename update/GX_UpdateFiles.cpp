@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/program/GX_COM.h"
+#include "update/GX_BuildFile.h"
 
 namespace gx {
 
@@ -118,13 +119,7 @@ std::optional<std::string> FileSha256Hex(const std::string& path) {
     if (!ok) {
         return std::nullopt;
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < digestLength; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
+    return LowerHex(digest.data(), digestLength);
 }
 
 bool FileMatchesSha256(const std::string& path, std::string_view expectedHex) {

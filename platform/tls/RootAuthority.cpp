@@ -7,10 +7,9 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "platform/program/FdText.h"
+#include "platform/program/WholeFile.h"
 #include "platform/tls/CertificateBuilder.h"
 
 namespace gx::tls {
@@ -18,16 +17,6 @@ namespace {
 
 constexpr std::chrono::seconds kRootLifetime{10LL * 365 * 24 * 3600};
 constexpr std::chrono::seconds kRootBackdating{24 * 3600};  // clocks that run a little late
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    return in.bad() ? std::nullopt : std::optional<std::string>(contents.str());
-}
 
 bool Exists(const std::string& path) {
     struct stat info {};

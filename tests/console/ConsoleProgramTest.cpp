@@ -1,5 +1,6 @@
 // The program itself, started as a user would: one running copy, the hand-off of a second
 // launch, and a session without a display.
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -111,6 +112,52 @@ TEST_F(ConsoleProgramTest, ASecondLaunchThatFindsNoConsoleEndsSilentlyWithStatus
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAllStandardError().isEmpty());
+}
+
+TEST_F(ConsoleProgramTest, ListsPrintsTheListsThatAStartWouldUse) {
+    auto printLists = [this] {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", runtime_.path());
+        process.setProcessEnvironment(env);
+        process.start(program_, {QStringLiteral("--lists")});
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0);
+        return QString::fromUtf8(process.readAllStandardOutput());
+    };
+    const QString shipped = printLists();
+    EXPECT_TRUE(shipped.startsWith("Listes livrées avec le programme, du "))
+        << shipped.toStdString();
+    EXPECT_TRUE(shipped.contains(" adresses et 2 909 sites entiers bloqués.\n"))
+        << shipped.toStdString();
+
+    // Lists that a refresh stored, signed with the key the development build ships.
+    if (!QFile::exists(GX_DEV_UPDATE_KEY)) {
+        GTEST_SKIP() << "the build ships a maker's key: no bundle can be signed here";
+    }
+    QFile malware(runtime_.filePath("MALWARE.txt"));
+    ASSERT_TRUE(malware.open(QIODevice::WriteOnly));
+    malware.write("one.example/\ntwo.example/\nwhole.example/*\n");
+    malware.close();
+    QFile adult(runtime_.filePath("ADULT.txt"));
+    ASSERT_TRUE(adult.open(QIODevice::WriteOnly));
+    adult.close();
+    const QString site = runtime_.filePath("site");
+    QProcess publish;
+    publish.start(GX_PUBLISH_PROGRAM,
+                  {"lists", GX_DEV_UPDATE_KEY, malware.fileName(), adult.fileName(), site});
+    ASSERT_TRUE(publish.waitForFinished(30000));
+    ASSERT_EQ(publish.exitCode(), 0) << publish.readAllStandardError().toStdString();
+    const QStringList bundles =
+        QDir(site + "/update2024/gardalix/lists").entryList({"gxlists-*.dat"});
+    ASSERT_EQ(bundles.size(), 1);
+    ASSERT_TRUE(QDir().mkpath(runtime_.filePath("gardalix/lists")));
+    ASSERT_TRUE(QFile::copy(site + "/update2024/gardalix/lists/" + bundles[0],
+                            runtime_.filePath("gardalix/lists/gx_lists.dat")));
+    const QString refreshed = printLists();
+    EXPECT_TRUE(refreshed.startsWith("Listes mises à jour le ")) << refreshed.toStdString();
+    EXPECT_TRUE(refreshed.contains(" : 2 adresses et 1 sites entiers bloqués.\n"))
+        << refreshed.toStdString();
 }
 
 TEST(ConsoleProgramEnvironment, APrivilegedStartForgetsTheCallersQtSettingsOnly) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +14,7 @@
 #include "console/GX_Program.h"
 #include "console/GX_SidePages.h"
 #include "engine/PornFilter.h"
+#include "update/GX_ListsRefresh.h"
 
 namespace gx::test {
 namespace {
@@ -202,6 +204,32 @@ TEST_F(ConsoleViewsTest, TheAboutBoxShowsTheVersionAndOpensTheProductPage) {
     EXPECT_EQ(version, "Version 1.5.0 du 07/02/2024");
     EXPECT_EQ(size, QSize(518, 348));
     EXPECT_EQ(opened.urls, QStringList{"https://www.gardalix.example/fr/gardalix.htm"});
+}
+
+TEST_F(ConsoleViewsTest, TheFiltrageTabShowsTheListsInUseAndFollowsTheirRefresh) {
+    ConsoleServices table = services.Table();
+    std::string summary =
+        "Listes livrées avec le programme, du 01/12/2026 à 10:00 : 3 adresses "
+        "et 1 sites entiers bloqués.";
+    int storedLoads = 0;
+    table.LoadDownloadedLists = [&storedLoads] { return ++storedLoads, false; };
+    table.ListsSummary = [&summary] { return summary; };
+    QTemporaryDir places;
+    table.ListsRefreshPlaces = [&places] {
+        return ListsPlaces{places.path().toStdString() + "/", places.path().toStdString()};
+    };
+    TFormGardalix console(table);
+    console.EndProgram = [](int) {};
+    ASSERT_TRUE(console.FormCreate());
+    EXPECT_EQ(storedLoads, 1);
+    QLabel* label = Child<QLabel>(console, "LabelListes");
+    EXPECT_EQ(label->text(), QString::fromStdString(summary));
+    ASSERT_NE(console.ListsRefresh(), nullptr);
+    EXPECT_TRUE(console.ListsRefresh()->Timer()->isActive());  // the first refresh, in a minute
+
+    summary = "Listes mises à jour le 10/12/2026 à 14:00 : 5 adresses et 2 sites entiers bloqués.";
+    emit console.ListsRefresh()->ListsChanged();
+    EXPECT_EQ(label->text(), QString::fromStdString(summary));
 }
 
 TEST_F(ConsoleViewsTest, StandardButtonsReadInFrench) {

@@ -248,6 +248,25 @@ TEST_F(EngineEndToEndTest, AnyAddressOnAHostListedWholeIsBlocked) {
     EXPECT_EQ(LastBlockEvent().url, wholeHost_ + "/any/path.exe?x=1");
 }
 
+// Lists published while the proxy runs (as a refresh does) judge the very next request; the
+// request before them was judged by the old lists.
+TEST_F(EngineEndToEndTest, ListsPublishedWhileTheProxyRunsJudgeTheNextRequest) {
+    const std::string fresh = origin_.HostPort() + "/fresh/payload.exe";
+    ProgramRun before = Curl("/fresh/payload.exe");
+    EXPECT_TRUE(before.output.ends_with(OriginServer::kPage)) << before.output;
+    ASSERT_EQ(origin_.Requests().size(), 1u);
+
+    BlockLists refreshed;
+    refreshed.malware = MalwareList::FromEntries({fresh});
+    refreshed.origin.serial = ListsInUse()->origin.serial + 1;
+    PublishLists(std::move(refreshed));
+
+    EXPECT_EQ(Curl("/fresh/payload.exe").output, BlockResponse(fresh, kReasonMalware));
+    EXPECT_EQ(origin_.Requests().size(), 1u);
+    // The lists are replaced whole: the old entry no longer blocks.
+    EXPECT_TRUE(Curl("/blocked/page?id=1").output.ends_with(OriginServer::kPage));
+}
+
 // The console's test link opens the product site's test page over HTTPS. Once the root is
 // trusted, the block page comes back inside TLS, and no network is needed: the page is answered
 // before any connection to the site (which does not even resolve here).
