@@ -8,7 +8,7 @@ const std::vector<Target>& Targets() {
         {"client_hello", FuzzClientHello},   {"list_files", FuzzListFiles},
         {"list_sources", FuzzListSources},   {"address", FuzzAddress},
         {"http_response", FuzzHttpResponse}, {"update_description", FuzzUpdateDescription},
-        {"build_file", FuzzBuildFile},
+        {"build_file", FuzzBuildFile},       {"list_bundle", FuzzListBundle},
     };
     return targets;
 }

@@ -29,10 +29,12 @@ int FuzzAddress(const uint8_t* data, size_t size);
 // A response as the update server sends it, read by the program's HTTP client over loopback:
 // status line, header fields, chunked or sized body, relocations.
 int FuzzHttpResponse(const uint8_t* data, size_t size);
-// The update exchange's texts: the connect reply and the description file.
+// The update exchange's texts: the connect reply, the description file and the lists index.
 int FuzzUpdateDescription(const uint8_t* data, size_t size);
 // A build file as downloaded, and an inflated archive read back (what reads must write again).
 int FuzzBuildFile(const uint8_t* data, size_t size);
+// A list bundle as downloaded, and lists written as a bundle and read back.
+int FuzzListBundle(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;  // its corpus folder under tests/fuzz/corpus/

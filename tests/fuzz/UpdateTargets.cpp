@@ -9,6 +9,8 @@
 #include "fuzz/FuzzTargets.h"
 #include "update/GX_BuildFile.h"
 #include "update/GX_BuildWriter.h"
+#include "update/GX_ListBundle.h"
+#include "update/GX_ListsIndex.h"
 #include "update/GX_UpdateProtocol.h"
 
 namespace gx::fuzz {
@@ -55,6 +57,30 @@ void CheckArchiveRoundTrip(std::string_view inflated) {
     }
 }
 
+// Lists made of the bytes, one entry per line: the malicious list up to an empty line, the adult
+// list after it. Written as a signed bundle, they must read back as they were.
+void CheckBundleRoundTrip(std::string_view text) {
+    ListBundleContent content;
+    content.serial = text.size() + 1;
+    std::vector<std::string>* list = &content.malware;
+    for (std::string& line : SplitLines(text)) {
+        if (line.empty()) {
+            list = &content.adult;
+        } else {
+            list->push_back(std::move(line));
+        }
+    }
+    std::optional<std::string> bundle = WriteListBundle(content, MakerKeys().privatePem);
+    if (!bundle) {
+        return;  // beyond the writer's bounds
+    }
+    CheckedListBundle checked = CheckListBundle(*bundle, MakerKeys().publicPem);
+    if (checked.fault != ListBundleFault::None || checked.content.serial != content.serial ||
+        checked.content.malware != content.malware || checked.content.adult != content.adult) {
+        __builtin_trap();  // written, then refused or read otherwise
+    }
+}
+
 }  // namespace
 
 int FuzzUpdateDescription(const uint8_t* data, size_t size) {
@@ -73,6 +99,25 @@ int FuzzUpdateDescription(const uint8_t* data, size_t size) {
     }
     for (int field = 1; field <= 3; ++field) {
         ExtractUpdateField(text, field);
+    }
+    ListsIndex index = ParseListsIndex(text);
+    if (index.serial != 0 && ParseListsIndex(EncodeListsIndex(index)).file != index.file) {
+        __builtin_trap();  // an index that does not read back
+    }
+    return 0;
+}
+
+int FuzzListBundle(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    // The first byte chooses: a bundle as downloaded, or lists written and read back.
+    std::string_view bytes = Text(data + 1, size - 1);
+    if (data[0] % 2 == 0) {
+        PeekListSerial(bytes);
+        CheckListBundle(bytes, MakerKeys().publicPem);
+    } else {
+        CheckBundleRoundTrip(bytes);
     }
     return 0;
 }
