@@ -1,8 +1,10 @@
 #include "bench/proxy/NginxOrigin.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,6 +129,12 @@ bool NginxOrigin::Launch() {
         return false;
     }
     if (pid == 0) {
+        // nginx ends with the benchmark, however it ends, and never holds its output open.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
         ::execl(kNginx, kNginx, "-p", folder_.c_str(), "-c", configuration.c_str(), "-e",
                 errorLog.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);

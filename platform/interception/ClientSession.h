@@ -37,6 +37,7 @@
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/ProgramBridge.h"
 #include "platform/interception/ResponseQueue.h"
+#include "platform/interception/SpliceRelay.h"
 #include "platform/interception/Transport.h"
 #include "platform/tls/ClientHello.h"
 #include "platform/tls/LeafIssuer.h"
@@ -96,6 +97,12 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     // certificate): the next connection of this program to it is relayed untouched.
     void TlsServerCannotBeInspected();
     void TunnelEnded();
+    // May the origin of this slot splice its bytes into the client's socket? Now only while
+    // the slot is at the head of the responses and nothing waits in the client's queue.
+    SpliceReadiness SpliceToClient(const ResponseSlot* slot) const;
+    asio::ip::tcp::socket& ClientSocket() { return client_->Socket(); }
+    // Bytes went to the client without passing through its queue.
+    void RelayedToClient() { UpdateDeadline(); }
 
     // While held, bytes delivered for the client gather instead of being written one piece at a
     // time; the last release writes them together.
@@ -170,6 +177,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     void DecideSniff();
     void DecideFirstBytes();
     void StartRawRelay();
+    bool SpliceToOrigin();
+    void OnSpliceToOriginEnd(SpliceRelay::End end);
     void ConnectAndSniff();
     void StreamBody(size_t available);
     void Refuse(int status);
@@ -246,6 +255,11 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     std::vector<Posted> inbox_;
 
     Deadline deadline_;
+
+    // The client's tunnel bytes to the origin, inside the kernel (see SpliceRelay).
+    std::unique_ptr<SpliceRelay> toOrigin_;
+    bool splicing_ = false;
+    bool spliceRefused_ = false;
 };
 
 }  // namespace gx::interception

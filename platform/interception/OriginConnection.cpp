@@ -8,6 +8,9 @@ namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kIdleReadChunk = 16 * 1024;
+// A body shorter than this left to relay goes through the buffers: setting up the splice would
+// cost more than the copy.
+constexpr uint64_t kSpliceFrom = 32 * 1024;
 
 }  // namespace
 
@@ -28,6 +31,16 @@ OriginConnection::OriginConnection(ClientSession& session, std::string host, uin
       stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
       resolver_(session.Executor()),
       deadline_(session.Executor(), [this] { OnTimeout(); }) {}
+
+SpliceReadiness OriginConnection::SpliceInto() const {
+    if (closed_ || !connected_ || !stream_->Plain() || shutdownAfterFlush_) {
+        return SpliceReadiness::Never;
+    }
+    if (out_.writing) {
+        return SpliceReadiness::Later;
+    }
+    return out_.pending.empty() ? SpliceReadiness::Now : SpliceReadiness::Never;
+}
 
 bool OriginConnection::Backlogged() const {
     return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
@@ -266,7 +279,7 @@ void OriginConnection::ResumeReading() {
 }
 
 void OriginConnection::ReadMore() {
-    if (reading_ || consuming_ || closed_ || !connected_) {
+    if (reading_ || consuming_ || closed_ || !connected_ || splicing_) {
         return;
     }
     if (slot_ && !session_.CanTakeMore(slot_.get())) {
@@ -282,6 +295,9 @@ void OriginConnection::ReadMore() {
             SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
         }
     }
+    if (TrySplice()) {
+        return;
+    }
     // An idle connection only listens for its end (or for bytes nobody asked for), or for the
     // response to a request sent meanwhile: a modest buffer does. A response or tunnel that
     // fills it gets a large one.
@@ -296,6 +312,80 @@ void OriginConnection::ReadMore() {
     stream_->ReadSome(asio::buffer(in_.get(), inSize_),
                       [self = shared_from_this(), owner = session_.shared_from_this()](
                           const asio::error_code& error, size_t n) { self->OnRead(error, n); });
+}
+
+// The rest of a long fixed-length body, or the tunnel, goes to the client inside the kernel
+// when both sockets are plain TCP and nothing of the client's queue is before it. True when a
+// relay runs, or waits for the client's queue to empty (ResumeReading comes then).
+bool OriginConnection::TrySplice() {
+    if (spliceRefused_ || !slot_ || !stream_->Plain()) {
+        return false;
+    }
+    uint64_t limit = 0;
+    if (reading_state_ == Reading::Body) {
+        limit = body_.LengthLeft();
+        if (limit < kSpliceFrom) {
+            return false;
+        }
+    } else if (reading_state_ == Reading::Tunnel) {
+        limit = SpliceRelay::kUnlimited;
+    } else {
+        return false;
+    }
+    SpliceReadiness readiness = session_.SpliceToClient(slot_.get());
+    if (readiness != SpliceReadiness::Now) {
+        return readiness == SpliceReadiness::Later;
+    }
+    if (!relay_) {
+        relay_ = std::make_unique<SpliceRelay>(stream_->Socket(), session_.ClientSocket(),
+                                               session_.Owner().GetLimits().maxBuffered);
+    }
+    splicing_ = true;
+    bool started = relay_->Run(
+        limit, weak_from_this(),
+        [this] {
+            if (reading_state_ == Reading::Body) {
+                SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+            }
+            session_.RelayedToClient();
+        },
+        [this](SpliceRelay::End end) { OnSpliceEnd(end); });
+    if (!started) {
+        splicing_ = false;
+        spliceRefused_ = true;
+    }
+    return started;
+}
+
+void OriginConnection::OnSpliceEnd(SpliceRelay::End end) {
+    splicing_ = false;
+    if (closed_) {
+        return;
+    }
+    body_.SkipLength(relay_->Read());
+    switch (end) {
+        case SpliceRelay::End::LimitReached:
+            FinishResponse();
+            break;
+        case SpliceRelay::End::SourceEnded:
+        case SpliceRelay::End::Failed:
+            OnEnd();
+            return;
+        case SpliceRelay::End::Refused: {
+            // What the pipe holds goes on through the buffers, and so does the rest.
+            spliceRefused_ = true;
+            std::string held = relay_->TakeHeld();
+            ClientSession::FlushHold hold(session_);
+            session_.Deliver(slot_.get(), held.data(), held.size());
+            if (reading_state_ == Reading::Body && body_.Done()) {
+                FinishResponse();
+            }
+            break;
+        }
+    }
+    if (!closed_) {
+        ReadMore();
+    }
 }
 
 void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
@@ -470,6 +560,10 @@ void OriginConnection::Close() {
     closed_ = true;
     connected_ = false;
     resolver_.cancel();
+    if (relay_) {
+        relay_->Stop();
+    }
+    splicing_ = false;
     stream_->Close();
     deadline_.Cancel();
     slot_.reset();
