@@ -336,7 +336,7 @@ bool OriginConnection::TrySplice() {
     if (readiness != SpliceReadiness::Now) {
         return readiness == SpliceReadiness::Later;
     }
-    if (!relay_) {
+    if (!relay_ || !relay_->Joins(stream_->Socket(), session_.ClientSocket())) {
         relay_ = std::make_unique<SpliceRelay>(stream_->Socket(), session_.ClientSocket(),
                                                session_.Owner().GetLimits().maxBuffered);
     }

@@ -189,7 +189,7 @@ bool ClientSession::SpliceToOrigin() {
     if (readiness != SpliceReadiness::Now) {
         return readiness == SpliceReadiness::Later;
     }
-    if (!toOrigin_) {
+    if (!toOrigin_ || !toOrigin_->Joins(client_->Socket(), bodyOrigin_->Socket())) {
         toOrigin_ = std::make_unique<SpliceRelay>(client_->Socket(), bodyOrigin_->Socket(),
                                                   proxy_.GetLimits().maxBuffered);
     }

@@ -54,6 +54,11 @@ class SpliceRelay {
     // No step runs any more; a wait that is pending ends without effect.
     void Stop();
     bool Running() const { return running_; }
+    // The relay moves bytes between these two sockets (a connection whose socket changed needs
+    // a new relay).
+    bool Joins(const asio::ip::tcp::socket& from, const asio::ip::tcp::socket& to) const {
+        return &from_ == &from && &to_ == &to;
+    }
 
     // Bytes read from the source so far, and those of them still in the pipe.
     uint64_t Read() const { return read_; }
