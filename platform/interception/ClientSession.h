@@ -97,6 +97,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     // certificate): the next connection of this program to it is relayed untouched.
     void TlsServerCannotBeInspected();
     void TunnelEnded();
+    // The server ended its side of the tunnel: so does the client's, once its queue is written.
+    void ServerEndedTunnel();
     // May the origin of this slot splice its bytes into the client's socket? Now only while
     // the slot is at the head of the responses and nothing waits in the client's queue.
     SpliceReadiness SpliceToClient(const ResponseSlot* slot) const;
@@ -249,6 +251,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     OutQueue toClient_;
     int flushHeld_ = 0;
     bool pausedForResponses_ = false;
+    bool endClientSideWhenFlushed_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;
 
     std::mutex inboxMutex_;

@@ -249,6 +249,11 @@ void OriginConnection::Flush() {
     if (out_.pending.empty()) {
         if (shutdownAfterFlush_) {
             stream_->ShutdownSend();
+            if (serverEnded_) {
+                // Both sides of the tunnel have ended and all is written.
+                Close();
+                session_.TunnelEnded();
+            }
         }
         return;
     }
@@ -368,6 +373,12 @@ void OriginConnection::OnSpliceEnd(SpliceRelay::End end) {
             FinishResponse();
             break;
         case SpliceRelay::End::SourceEnded:
+            if (reading_state_ == Reading::Tunnel) {
+                ServerEndedTunnel();
+                return;
+            }
+            OnEnd();
+            return;
         case SpliceRelay::End::Failed:
             OnEnd();
             return;
@@ -392,6 +403,10 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
     reading_ = false;
     lastReadFilled_ = !error && n == inSize_;
     if (closed_) {
+        return;
+    }
+    if (error == asio::error::eof && reading_state_ == Reading::Tunnel) {
+        ServerEndedTunnel();
         return;
     }
     if (error) {
@@ -545,6 +560,18 @@ void OriginConnection::OnEnd() {
             session_.OriginClosed(this);
             return;
     }
+}
+
+// The server ended its side of the tunnel: the client's side ends once it has had everything,
+// while what the client still sends goes on to the server until the client ends too.
+void OriginConnection::ServerEndedTunnel() {
+    serverEnded_ = true;
+    if (shutdownAfterFlush_ && !out_.writing && out_.pending.empty()) {
+        Close();
+        session_.TunnelEnded();
+        return;
+    }
+    session_.ServerEndedTunnel();
 }
 
 void OriginConnection::Fail(int status) {

@@ -74,6 +74,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void FinishResponse();
     void Fail(int status);
     void OnEnd();
+    void ServerEndedTunnel();
     void SetDeadline(Clock::time_point when) { deadline_.Set(when); }
     void OnTimeout();
 
@@ -93,6 +94,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool consuming_ = false;  // the read buffer is being handed on: no new read into it yet
     bool forTunnel_ = false;
     bool shutdownAfterFlush_ = false;
+    bool serverEnded_ = false;  // the server ended its side of the tunnel
 
     std::vector<asio::ip::tcp::endpoint> endpoints_;  // of the name, tried in turn
     size_t nextEndpoint_ = 0;

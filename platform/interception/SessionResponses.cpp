@@ -182,6 +182,9 @@ void ClientSession::FlushClient() {
                            return;
                        }
                        self->FlushClient();
+                       if (self->endClientSideWhenFlushed_ && !self->toClient_.writing) {
+                           self->client_->ShutdownSend();
+                       }
                        if (self->phase_ == Phase::FirstBytes) {
                            self->ProcessInput();  // a ClientHello waited for this write
                        }

@@ -234,6 +234,13 @@ void ClientSession::OnSpliceToOriginEnd(SpliceRelay::End end) {
     ProcessInput();
 }
 
+void ClientSession::ServerEndedTunnel() {
+    endClientSideWhenFlushed_ = true;
+    if (!toClient_.writing && toClient_.pending.empty()) {
+        client_->ShutdownSend();
+    }
+}
+
 void ClientSession::TunnelEnded() {
     phase_ = Phase::Closing;
     tunnelOpen_ = false;

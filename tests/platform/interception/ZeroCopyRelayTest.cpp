@@ -140,7 +140,9 @@ class PatternOrigin {
   public:
     enum class Mode { Web, Tunnel };
 
-    PatternOrigin(Mode mode, uint64_t size) {
+    // endsFirst: as a tunnel's end, the origin ends its side as soon as it sent everything,
+    // while the client still sends.
+    PatternOrigin(Mode mode, uint64_t size, bool endsFirst = false) : endsFirst_(endsFirst) {
         listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -205,6 +207,9 @@ class PatternOrigin {
                 received_ = got;
             });
             sentAll_ = SendPattern(fd, 1, size);
+            if (endsFirst_) {
+                ::shutdown(fd, SHUT_WR);
+            }
             reader.join();
             ::shutdown(fd, SHUT_WR);
             ended_ = true;
@@ -214,6 +219,7 @@ class PatternOrigin {
 
     int listenFd_ = -1;
     uint16_t port_ = 0;
+    bool endsFirst_ = false;
     std::atomic<bool> ended_{false};
     std::atomic<bool> sentAll_{false};
     std::mutex mutex_;
@@ -264,8 +270,8 @@ class ZeroCopyRelayTest : public ProxyTest {
     }
 
     // `size` bytes each way through a CONNECT tunnel; what the client and the origin received.
-    std::pair<Received, Received> ThroughTunnel(uint64_t size) {
-        PatternOrigin origin(PatternOrigin::Mode::Tunnel, size);
+    std::pair<Received, Received> ThroughTunnel(uint64_t size, bool originEndsFirst = false) {
+        PatternOrigin origin(PatternOrigin::Mode::Tunnel, size, originEndsFirst);
         int fd = ConnectLoopback(ProxyPort());
         std::string request = "CONNECT " + origin.Authority() +
                               " HTTP/1.1\r\nHost: " + origin.Authority() + "\r\n\r\n";
@@ -303,6 +309,16 @@ TEST_F(ZeroCopyRelayTest, AHundredMebibyteTunnelArrivesByteForByteBothWays) {
     EXPECT_EQ(atOrigin.bytes, kSize);
     EXPECT_EQ(atOrigin.firstMismatch, -1);
     EXPECT_GT(gSplices, 0);
+}
+
+TEST_F(ZeroCopyRelayTest, AServerThatEndsItsSideFirstStillGetsAllTheClientSends) {
+    ASSERT_TRUE(StartLibrary());
+    constexpr uint64_t kSize = 32 * kMiB;
+    auto [atClient, atOrigin] = ThroughTunnel(kSize, true);
+    EXPECT_EQ(atClient.bytes, kSize);
+    EXPECT_EQ(atClient.firstMismatch, -1);
+    EXPECT_EQ(atOrigin.bytes, kSize);
+    EXPECT_EQ(atOrigin.firstMismatch, -1);
 }
 
 long ResidentKiB() {
