@@ -71,6 +71,7 @@ WrkFigures RunWrk(const WrkLoad& load, uint16_t originPort, uint16_t proxyPort) 
         return figures;
     }
     figures.ok = true;
+    figures.requests = requests;
     figures.requestsPerSecond = requests / (durationUs / 1e6);
     figures.mibPerSecond = bytes / (1024.0 * 1024.0) / (durationUs / 1e6);
     figures.p99Ms = p99Us / 1000.0;

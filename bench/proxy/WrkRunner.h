@@ -18,6 +18,7 @@ struct WrkLoad {
 struct WrkFigures {
     bool ok = false;
     std::string error;
+    double requests = 0;
     double requestsPerSecond = 0;
     double mibPerSecond = 0;
     double p99Ms = 0;

@@ -45,6 +45,16 @@ void BodyScanner::Start(BodyFraming framing) {
     }
 }
 
+void BodyScanner::SkipLength(uint64_t n) {
+    if (state_ != State::Length) {
+        return;
+    }
+    remaining_ -= std::min(remaining_, n);
+    if (remaining_ == 0) {
+        state_ = State::Done;
+    }
+}
+
 size_t BodyScanner::Consume(const char* data, size_t n) {
     size_t used = 0;
     while (used < n && state_ != State::Done && state_ != State::Failed) {

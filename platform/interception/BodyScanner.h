@@ -16,6 +16,11 @@ class BodyScanner {
     // How many of the n bytes at data belong to the body (all of them until its end is seen).
     size_t Consume(const char* data, size_t n);
 
+    // Bytes left of a fixed-length body (0 for any other framing): they may go on unseen.
+    uint64_t LengthLeft() const { return state_ == State::Length ? remaining_ : 0; }
+    // n of those bytes went on without passing through Consume.
+    void SkipLength(uint64_t n);
+
     bool Done() const { return state_ == State::Done; }
     bool Failed() const { return state_ == State::Failed; }
 

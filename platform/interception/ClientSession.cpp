@@ -118,7 +118,7 @@ void ClientSession::Start() {
 // ---- reading and cutting the client's bytes ----
 
 void ClientSession::ReadClient() {
-    if (reading_ || closed_ || clientEof_ || suspended_) {
+    if (reading_ || closed_ || clientEof_ || suspended_ || splicing_) {
         return;
     }
     if (inStart_ == inEnd_) {
@@ -228,7 +228,9 @@ void ClientSession::ProcessInput() {
                     bodyOrigin_->SendBytes(in_.data() + inStart_, available);
                     inStart_ = inEnd_;
                 }
-                ReadClient();
+                if (!SpliceToOrigin()) {
+                    ReadClient();
+                }
                 return;
             default:
                 return;  // waiting for the program, an origin or the end
@@ -415,6 +417,10 @@ void ClientSession::Close() {
     client_->Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     client_->Close();
     deadline_.Cancel();
+    if (toOrigin_) {
+        toOrigin_->Stop();
+    }
+    splicing_ = false;
     auto origins = std::move(origins_);
     for (auto& entry : origins) {
         entry.second->Close();

@@ -37,6 +37,7 @@
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/ProgramBridge.h"
 #include "platform/interception/ResponseQueue.h"
+#include "platform/interception/SpliceRelay.h"
 #include "platform/interception/Transport.h"
 #include "platform/tls/ClientHello.h"
 #include "platform/tls/LeafIssuer.h"
@@ -96,6 +97,14 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     // certificate): the next connection of this program to it is relayed untouched.
     void TlsServerCannotBeInspected();
     void TunnelEnded();
+    // The server ended its side of the tunnel: so does the client's, once its queue is written.
+    void ServerEndedTunnel();
+    // May the origin of this slot splice its bytes into the client's socket? Now only while
+    // the slot is at the head of the responses and nothing waits in the client's queue.
+    SpliceReadiness SpliceToClient(const ResponseSlot* slot) const;
+    asio::ip::tcp::socket& ClientSocket() { return client_->Socket(); }
+    // Bytes went to the client without passing through its queue.
+    void RelayedToClient() { UpdateDeadline(); }
 
     // While held, bytes delivered for the client gather instead of being written one piece at a
     // time; the last release writes them together.
@@ -170,6 +179,8 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     void DecideSniff();
     void DecideFirstBytes();
     void StartRawRelay();
+    bool SpliceToOrigin();
+    void OnSpliceToOriginEnd(SpliceRelay::End end);
     void ConnectAndSniff();
     void StreamBody(size_t available);
     void Refuse(int status);
@@ -240,12 +251,18 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     OutQueue toClient_;
     int flushHeld_ = 0;
     bool pausedForResponses_ = false;
+    bool endClientSideWhenFlushed_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;
 
     std::mutex inboxMutex_;
     std::vector<Posted> inbox_;
 
     Deadline deadline_;
+
+    // The client's tunnel bytes to the origin, inside the kernel (see SpliceRelay).
+    std::unique_ptr<SpliceRelay> toOrigin_;
+    bool splicing_ = false;
+    bool spliceRefused_ = false;
 };
 
 }  // namespace gx::interception

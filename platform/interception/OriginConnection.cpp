@@ -8,6 +8,9 @@ namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kIdleReadChunk = 16 * 1024;
+// A body shorter than this left to relay goes through the buffers: setting up the splice would
+// cost more than the copy.
+constexpr uint64_t kSpliceFrom = 32 * 1024;
 
 }  // namespace
 
@@ -28,6 +31,16 @@ OriginConnection::OriginConnection(ClientSession& session, std::string host, uin
       stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
       resolver_(session.Executor()),
       deadline_(session.Executor(), [this] { OnTimeout(); }) {}
+
+SpliceReadiness OriginConnection::SpliceInto() const {
+    if (closed_ || !connected_ || !stream_->Plain() || shutdownAfterFlush_) {
+        return SpliceReadiness::Never;
+    }
+    if (out_.writing) {
+        return SpliceReadiness::Later;
+    }
+    return out_.pending.empty() ? SpliceReadiness::Now : SpliceReadiness::Never;
+}
 
 bool OriginConnection::Backlogged() const {
     return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
@@ -236,6 +249,11 @@ void OriginConnection::Flush() {
     if (out_.pending.empty()) {
         if (shutdownAfterFlush_) {
             stream_->ShutdownSend();
+            if (serverEnded_) {
+                // Both sides of the tunnel have ended and all is written.
+                Close();
+                session_.TunnelEnded();
+            }
         }
         return;
     }
@@ -266,7 +284,7 @@ void OriginConnection::ResumeReading() {
 }
 
 void OriginConnection::ReadMore() {
-    if (reading_ || consuming_ || closed_ || !connected_) {
+    if (reading_ || consuming_ || closed_ || !connected_ || splicing_) {
         return;
     }
     if (slot_ && !session_.CanTakeMore(slot_.get())) {
@@ -281,6 +299,9 @@ void OriginConnection::ReadMore() {
         if (reading_state_ == Reading::Head || reading_state_ == Reading::Body) {
             SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
         }
+    }
+    if (TrySplice()) {
+        return;
     }
     // An idle connection only listens for its end (or for bytes nobody asked for), or for the
     // response to a request sent meanwhile: a modest buffer does. A response or tunnel that
@@ -298,10 +319,94 @@ void OriginConnection::ReadMore() {
                           const asio::error_code& error, size_t n) { self->OnRead(error, n); });
 }
 
+// The rest of a long fixed-length body, or the tunnel, goes to the client inside the kernel
+// when both sockets are plain TCP and nothing of the client's queue is before it. True when a
+// relay runs, or waits for the client's queue to empty (ResumeReading comes then).
+bool OriginConnection::TrySplice() {
+    if (spliceRefused_ || !slot_ || !stream_->Plain()) {
+        return false;
+    }
+    uint64_t limit = 0;
+    if (reading_state_ == Reading::Body) {
+        limit = body_.LengthLeft();
+        if (limit < kSpliceFrom) {
+            return false;
+        }
+    } else if (reading_state_ == Reading::Tunnel) {
+        limit = SpliceRelay::kUnlimited;
+    } else {
+        return false;
+    }
+    SpliceReadiness readiness = session_.SpliceToClient(slot_.get());
+    if (readiness != SpliceReadiness::Now) {
+        return readiness == SpliceReadiness::Later;
+    }
+    if (!relay_ || !relay_->Joins(stream_->Socket(), session_.ClientSocket())) {
+        relay_ = std::make_unique<SpliceRelay>(stream_->Socket(), session_.ClientSocket(),
+                                               session_.Owner().GetLimits().maxBuffered);
+    }
+    splicing_ = true;
+    bool started = relay_->Run(
+        limit, weak_from_this(),
+        [this] {
+            if (reading_state_ == Reading::Body) {
+                SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+            }
+            session_.RelayedToClient();
+        },
+        [this](SpliceRelay::End end) { OnSpliceEnd(end); });
+    if (!started) {
+        splicing_ = false;
+        spliceRefused_ = true;
+    }
+    return started;
+}
+
+void OriginConnection::OnSpliceEnd(SpliceRelay::End end) {
+    splicing_ = false;
+    if (closed_) {
+        return;
+    }
+    body_.SkipLength(relay_->Read());
+    switch (end) {
+        case SpliceRelay::End::LimitReached:
+            FinishResponse();
+            break;
+        case SpliceRelay::End::SourceEnded:
+            if (reading_state_ == Reading::Tunnel) {
+                ServerEndedTunnel();
+                return;
+            }
+            OnEnd();
+            return;
+        case SpliceRelay::End::Failed:
+            OnEnd();
+            return;
+        case SpliceRelay::End::Refused: {
+            // What the pipe holds goes on through the buffers, and so does the rest.
+            spliceRefused_ = true;
+            std::string held = relay_->TakeHeld();
+            ClientSession::FlushHold hold(session_);
+            session_.Deliver(slot_.get(), held.data(), held.size());
+            if (reading_state_ == Reading::Body && body_.Done()) {
+                FinishResponse();
+            }
+            break;
+        }
+    }
+    if (!closed_) {
+        ReadMore();
+    }
+}
+
 void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
     reading_ = false;
     lastReadFilled_ = !error && n == inSize_;
     if (closed_) {
+        return;
+    }
+    if (error == asio::error::eof && reading_state_ == Reading::Tunnel) {
+        ServerEndedTunnel();
         return;
     }
     if (error) {
@@ -457,6 +562,18 @@ void OriginConnection::OnEnd() {
     }
 }
 
+// The server ended its side of the tunnel: the client's side ends once it has had everything,
+// while what the client still sends goes on to the server until the client ends too.
+void OriginConnection::ServerEndedTunnel() {
+    serverEnded_ = true;
+    if (shutdownAfterFlush_ && !out_.writing && out_.pending.empty()) {
+        Close();
+        session_.TunnelEnded();
+        return;
+    }
+    session_.ServerEndedTunnel();
+}
+
 void OriginConnection::Fail(int status) {
     auto slot = slot_;
     Close();
@@ -470,6 +587,10 @@ void OriginConnection::Close() {
     closed_ = true;
     connected_ = false;
     resolver_.cancel();
+    if (relay_) {
+        relay_->Stop();
+    }
+    splicing_ = false;
     stream_->Close();
     deadline_.Cancel();
     slot_.reset();

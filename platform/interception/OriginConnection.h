@@ -14,6 +14,7 @@
 #include "platform/interception/Deadline.h"
 #include "platform/interception/HttpHead.h"
 #include "platform/interception/OutQueue.h"
+#include "platform/interception/SpliceRelay.h"
 #include "platform/interception/TlsTransport.h"
 #include "platform/interception/Transport.h"
 
@@ -45,6 +46,10 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool Busy() const { return slot_ != nullptr; }
     bool Backlogged() const;
     bool Closed() const { return closed_; }
+    // May the session splice a tunnel's bytes into this connection's socket? Now while nothing
+    // waits in its queue; Later when what is being written is out (OriginDrained says when).
+    SpliceReadiness SpliceInto() const;
+    asio::ip::tcp::socket& Socket() { return stream_->Socket(); }
     // The answer owed to the client when this connection failed for a reason of its own (a
     // server certificate that does not verify); empty otherwise.
     const std::string& FailurePage() const { return failurePage_; }
@@ -62,11 +67,14 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void Flush();
     void ReadMore();
     void OnRead(const asio::error_code& error, size_t n);
+    bool TrySplice();
+    void OnSpliceEnd(SpliceRelay::End end);
     void Consume(const char* data, size_t n);
     bool ConsumeHead(const char*& data, size_t& n);
     void FinishResponse();
     void Fail(int status);
     void OnEnd();
+    void ServerEndedTunnel();
     void SetDeadline(Clock::time_point when) { deadline_.Set(when); }
     void OnTimeout();
 
@@ -86,6 +94,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     bool consuming_ = false;  // the read buffer is being handed on: no new read into it yet
     bool forTunnel_ = false;
     bool shutdownAfterFlush_ = false;
+    bool serverEnded_ = false;  // the server ended its side of the tunnel
 
     std::vector<asio::ip::tcp::endpoint> endpoints_;  // of the name, tried in turn
     size_t nextEndpoint_ = 0;
@@ -104,6 +113,10 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     size_t headScanFrom_ = 0;
     ResponseHead response_;
     BodyScanner body_;
+    // A long fixed-length body or a tunnel's bytes to the client, inside the kernel.
+    std::unique_ptr<SpliceRelay> relay_;
+    bool splicing_ = false;
+    bool spliceRefused_ = false;  // the kernel refused once: this connection uses its buffers
 };
 
 }  // namespace gx::interception

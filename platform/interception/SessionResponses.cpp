@@ -152,6 +152,17 @@ void ClientSession::ResumeAfterResponses() {
     }
 }
 
+SpliceReadiness ClientSession::SpliceToClient(const ResponseSlot* slot) const {
+    if (closed_ || !client_->Plain() || responses_.Ended() || responses_.Head() != slot) {
+        return SpliceReadiness::Never;
+    }
+    if (toClient_.writing) {
+        return SpliceReadiness::Later;  // its completion resumes the head slot's origin
+    }
+    return toClient_.pending.empty() && flushHeld_ == 0 ? SpliceReadiness::Now
+                                                        : SpliceReadiness::Never;
+}
+
 void ClientSession::FlushClient() {
     if (closed_ || toClient_.writing || toClient_.pending.empty() || flushHeld_ > 0) {
         return;
@@ -171,6 +182,9 @@ void ClientSession::FlushClient() {
                            return;
                        }
                        self->FlushClient();
+                       if (self->endClientSideWhenFlushed_ && !self->toClient_.writing) {
+                           self->client_->ShutdownSend();
+                       }
                        if (self->phase_ == Phase::FirstBytes) {
                            self->ProcessInput();  // a ClientHello waited for this write
                        }

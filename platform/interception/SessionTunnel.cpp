@@ -175,6 +175,72 @@ void ClientSession::OriginUpgraded(OriginConnection* origin) {
     ProcessInput();
 }
 
+// The client's bytes of a tunnel go to the origin inside the kernel once what was read through
+// the buffers is written. True while a relay runs or waits for that (OriginDrained resumes).
+bool ClientSession::SpliceToOrigin() {
+    if (splicing_) {
+        return true;
+    }
+    if (spliceRefused_ || reading_ || clientEof_ || closed_ || suspended_ || !client_->Plain() ||
+        !bodyOrigin_ || inStart_ != inEnd_) {
+        return false;
+    }
+    SpliceReadiness readiness = bodyOrigin_->SpliceInto();
+    if (readiness != SpliceReadiness::Now) {
+        return readiness == SpliceReadiness::Later;
+    }
+    if (!toOrigin_ || !toOrigin_->Joins(client_->Socket(), bodyOrigin_->Socket())) {
+        toOrigin_ = std::make_unique<SpliceRelay>(client_->Socket(), bodyOrigin_->Socket(),
+                                                  proxy_.GetLimits().maxBuffered);
+    }
+    splicing_ = true;
+    UpdateDeadline();
+    if (!toOrigin_->Run(
+            SpliceRelay::kUnlimited, weak_from_this(), [this] { UpdateDeadline(); },
+            [this](SpliceRelay::End end) { OnSpliceToOriginEnd(end); })) {
+        splicing_ = false;
+        spliceRefused_ = true;
+        return false;
+    }
+    return true;
+}
+
+void ClientSession::OnSpliceToOriginEnd(SpliceRelay::End end) {
+    splicing_ = false;
+    if (closed_) {
+        return;
+    }
+    switch (end) {
+        case SpliceRelay::End::SourceEnded:
+        case SpliceRelay::End::Failed:
+            // The client ended its side (or lost it): so does the origin's, once all is
+            // written; the origin's end closes the tunnel.
+            clientEof_ = true;
+            if (bodyOrigin_) {
+                bodyOrigin_->ShutdownAfterFlush();
+            }
+            return;
+        case SpliceRelay::End::Refused: {
+            spliceRefused_ = true;
+            std::string held = toOrigin_->TakeHeld();
+            if (bodyOrigin_) {
+                bodyOrigin_->SendBytes(held.data(), held.size());
+            }
+            break;
+        }
+        case SpliceRelay::End::LimitReached:
+            break;
+    }
+    ProcessInput();
+}
+
+void ClientSession::ServerEndedTunnel() {
+    endClientSideWhenFlushed_ = true;
+    if (!toClient_.writing && toClient_.pending.empty()) {
+        client_->ShutdownSend();
+    }
+}
+
 void ClientSession::TunnelEnded() {
     phase_ = Phase::Closing;
     tunnelOpen_ = false;

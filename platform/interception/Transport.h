@@ -24,6 +24,9 @@ class Transport {
     virtual void Close() = 0;
     // The TCP socket underneath: addresses, options, connecting.
     virtual asio::ip::tcp::socket& Socket() = 0;
+    // The socket carries the bytes as they are read and written (no TLS): they may be moved
+    // between sockets inside the kernel.
+    virtual bool Plain() const { return false; }
 };
 
 // A TCP socket as it is.
@@ -46,6 +49,7 @@ class PlainTransport : public Transport {
         socket_.close(ignored);
     }
     asio::ip::tcp::socket& Socket() override { return socket_; }
+    bool Plain() const override { return true; }
 
   private:
     asio::ip::tcp::socket socket_;
