@@ -32,10 +32,7 @@ class RequestSpellings {
     // `url`: the address rebuilt from the request; `serverUrl`: the same with the connection's
     // server in place of the Host value, or empty.
     RequestSpellings(std::string_view url, std::string_view serverUrl);
-    // The spellings keep views into both texts: a text that dies with the statement is refused.
-    RequestSpellings(std::string&&, std::string_view) = delete;
-    RequestSpellings(std::string_view, std::string&&) = delete;
-    RequestSpellings(std::string&&, std::string&&) = delete;
+    // The spellings keep views into both texts: each must outlive them (never a temporary).
 
     // In the malicious list, spelt any of these ways.
     bool IsMalware() const;
