@@ -1,11 +1,11 @@
 // The block lists in use, replaced whole while the program runs.
 //
-// The lists are an immutable object published through one atomic shared pointer. A request
+// The lists are an immutable object published through one shared pointer. A request
 // takes the object once (ListsInUse) and asks all its questions of that object, so it is judged
 // by the old lists or by the new ones, never by a mix and never by none; the object lives until
-// the last request that holds it ends. Publishing (on the main thread: a start, a refresh) never
-// waits for the lookups and the lookups never wait for each other beyond the pointer's own
-// reference count.
+// the last request that holds it ends. Publishing (on the main thread: a start, a refresh) and
+// taking the lists share one small lock, held only while the pointer is copied: neither ever
+// waits for a lookup.
 #pragma once
 
 #include <cstdint>
