@@ -165,17 +165,6 @@ TEST_F(HostileInputTest, AnOriginThatRefusesTheConnectionGivesBadGateway) {
     EXPECT_EQ(StatusOf(client.ReadToEnd()), 502);
 }
 
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
-
 TEST_F(HostileInputTest, AClientThatDoesNotReadDoesNotMakeTheProxyBufferTheResponse) {
     ASSERT_TRUE(StartLibrary());
     constexpr size_t kSize = 96 * 1024 * 1024;

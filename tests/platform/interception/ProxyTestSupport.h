@@ -130,4 +130,10 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 // The status code of a response text ("HTTP/1.1 404 ..." gives 404), 0 when none.
 int StatusOf(const std::string& response);
 
+// A blocking TCP connection to 127.0.0.1:port; -1 when refused.
+int ConnectLoopback(uint16_t port);
+
+// This process's resident memory in KiB (VmRSS), 0 when unknown.
+long ResidentKiB();
+
 }  // namespace gx::test

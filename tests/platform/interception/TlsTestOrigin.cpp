@@ -11,25 +11,13 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/interception/ProxyTestSupport.h"
 #include "platform/tls/CertificateBuilder.h"
 
 namespace gx::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-int ConnectTo(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 }  // namespace
 
@@ -135,7 +123,7 @@ void TlsFront::Serve(int fd) {
     SSL* ssl = SSL_new(context_);
     SSL_set_fd(ssl, fd);
     int inner = -1;
-    if (SSL_accept(ssl) == 1 && (inner = ConnectTo(origin_.Port())) >= 0) {
+    if (SSL_accept(ssl) == 1 && (inner = ConnectLoopback(origin_.Port())) >= 0) {
         ++handshakes_;
         char buffer[16384];
         for (bool open = true; open && !stopping_;) {

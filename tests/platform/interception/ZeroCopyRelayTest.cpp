@@ -40,19 +40,6 @@ void FillPattern(uint64_t seed, uint64_t offset, char* out, size_t n) {
     }
 }
 
-int ConnectLoopback(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Waits for the descriptor to be readable; false when the time ran out.
 bool WaitReadable(int fd, std::chrono::milliseconds limit) {
     pollfd entry{fd, POLLIN, 0};
@@ -319,17 +306,6 @@ TEST_F(ZeroCopyRelayTest, AServerThatEndsItsSideFirstStillGetsAllTheClientSends)
     EXPECT_EQ(atClient.firstMismatch, -1);
     EXPECT_EQ(atOrigin.bytes, kSize);
     EXPECT_EQ(atOrigin.firstMismatch, -1);
-}
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
 }
 
 TEST_F(ZeroCopyRelayTest, AClientThatStopsReadingMidBodyHoldsLittleAndTheOriginIsClosed) {
