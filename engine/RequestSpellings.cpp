@@ -21,7 +21,8 @@ bool RequestSpellings::IsMalware() const {
         // The address as listed, in its canonical form, or on a host the list names whole.
         if (malware.Contains(spelling.sent) ||
             malware.ContainsCanonical(spelling.sent, spelling.canonical) ||
-            malware.ContainsHost(spelling.sent) || malware.ContainsHost(spelling.canonical)) {
+            malware.ContainsHost(spelling.sent) ||
+            (spelling.canonical != spelling.sent && malware.ContainsHost(spelling.canonical))) {
             return true;
         }
     }

@@ -30,9 +30,9 @@ inline constexpr int kServerStream = 3;
 class RequestSpellings {
   public:
     // `url`: the address rebuilt from the request; `serverUrl`: the same with the connection's
-    // server in place of the Host value, or empty.
+    // server in place of the Host value, or empty. The spellings keep views into both texts:
+    // each must outlive them (never a temporary).
     RequestSpellings(std::string_view url, std::string_view serverUrl);
-    // The spellings keep views into both texts: each must outlive them (never a temporary).
 
     // In the malicious list, spelt any of these ways.
     bool IsMalware() const;
