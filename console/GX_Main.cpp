@@ -1,6 +1,6 @@
 // The console window's behaviour: creation, protection state, toggles, timers, tray and pages.
 #include "console/GX_Main.h"
-#include "engine/PornFilter.h"
+#include "engine/ChildProtection.h"
 
 #include <unistd.h>
 
@@ -21,11 +21,11 @@
 #include <atomic>
 #include <cstdio>
 
-#include "console/GX_About.h"
-#include "console/GX_Help.h"
-#include "console/GX_ParentalCodeDlg.h"
-#include "console/GX_SidePages.h"
-#include "console/GX_Texts.h"
+#include "console/AboutBox.h"
+#include "console/ConsoleTexts.h"
+#include "console/HelpPages.h"
+#include "console/ParentalCodeDialog.h"
+#include "console/SidePages.h"
 #include "host/FmxUtils.h"
 #include "host/GX_megakillprocess.h"
 #include "lists/ProductSite.h"
@@ -34,9 +34,9 @@
 #include "report/GX_DemanderAnalyseSiteDlg.h"
 #include "report/GX_SignalerSiteMalveillantDlg.h"
 #include "store/GX_ConfigReg.h"
-#include "store/GX_ParentalCode.h"
-#include "update/GX_ListsRefresh.h"
-#include "update/GX_UpdateDialogs.h"
+#include "store/ParentalCode.h"
+#include "update/ListsRefresh.h"
+#include "update/UpdateDialogs.h"
 #include "update/gx_update.h"
 
 namespace gx {
@@ -132,10 +132,10 @@ TFormGardalix::TFormGardalix(ConsoleServices services, QWidget* parent)
     };
     update.StartQuitTimer = [this] { TimerQuit->start(); };
     update.owner = this;
-    updateClient_ = std::make_unique<TUpdateClient>(std::move(update));
+    updateClient_ = std::make_unique<UpdateClient>(std::move(update));
     if (services_.ListsRefreshPlaces) {
-        listsRefresh_ = std::make_unique<TListsRefresh>(services_.ListsRefreshPlaces());
-        connect(listsRefresh_.get(), &TListsRefresh::ListsChanged, this,
+        listsRefresh_ = std::make_unique<ListsRefresh>(services_.ListsRefreshPlaces());
+        connect(listsRefresh_.get(), &ListsRefresh::ListsChanged, this,
                 &TFormGardalix::ShowListsSummary);
     }
     SignalerSiteMalveillantDlg = new TSignalerSiteMalveillantDlg(this);
@@ -225,7 +225,7 @@ bool TFormGardalix::LoadBlockLists() {
         const char* text;
     };
     const ListStep steps[] = {
-        {services_.LoadPornURLList, text::kPornListErrorTitle, text::kPornListErrorText},
+        {services_.LoadPornURLList, text::kAdultListErrorTitle, text::kAdultListErrorText},
         {services_.LoadMalwareURLList, text::kMalwareListErrorTitle, text::kMalwareListErrorText},
     };
     for (const ListStep& step : steps) {
@@ -532,7 +532,7 @@ bool TFormGardalix::ParentalCodeAllows() {
         std::fflush(stderr);
         return false;
     }
-    TAskParentalCodeDlg dialog(this, codeAttempts_, [&stored](const QString& code) {
+    AskParentalCodeDialog dialog(this, codeAttempts_, [&stored](const QString& code) {
         const QByteArray utf8 = code.toUtf8();
         return ParentalCodeMatches(std::string_view(utf8.constData(), utf8.size()), stored);
     });
@@ -551,7 +551,7 @@ void TFormGardalix::buttonDefinirCodeClick() {
         if (!ParentalCodeAllows()) {  // changing a code asks for the current one
             return;
         }
-        TDefineParentalCodeDlg dialog(this);
+        DefineParentalCodeDialog dialog(this);
         if (dialog.exec() != QDialog::Accepted) {
             return;
         }

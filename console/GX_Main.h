@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "console/GX_CodeAttempts.h"
-#include "console/GX_ProgramAlert.h"
-#include "console/GX_Services.h"
+#include "console/CodeAttempts.h"
+#include "console/ConsoleServices.h"
+#include "console/ProgramAlert.h"
 
 class QAction;
 class QCheckBox;
@@ -29,11 +29,11 @@ class QToolButton;
 
 namespace gx {
 
-class TSidePageControl;
+class SidePageControl;
 class TSignalerSiteMalveillantDlg;
 class TDemanderAnalyseSiteDlg;
-class TUpdateClient;
-class TListsRefresh;
+class UpdateClient;
+class ListsRefresh;
 
 // Without a display nobody can answer a box: the console's boxes are then written to stderr and
 // count as answered with their default button.
@@ -64,15 +64,15 @@ class TFormGardalix : public QWidget {
     bool MinimizeToTray() const { return minimizeToTray_; }
     QSystemTrayIcon* TrayIcon() const { return CoolTray2; }
     QMenu* TrayMenu() const { return Popup_Tray; }
-    TSidePageControl* Pages() const { return xpPageControl1; }
+    SidePageControl* Pages() const { return xpPageControl1; }
     QTimer* TimerStartDriverTimer() const { return TimerStartDriver; }
     QTimer* TimerCheckMiseAjourTimer() const { return TimerCheckMiseAjour; }
     QTimer* TimerUpDateEventLogTimer() const { return TimerUpDateEventLog; }
     QTimer* TimerQuitTimer() const { return TimerQuit; }
     // The update check with its dialogs (created after the console, see RunGardalix).
-    TUpdateClient& UpdateClient() { return *updateClient_; }
+    UpdateClient& Updater() { return *updateClient_; }
     // The refresh of the block lists; null when the services name no places for it.
-    TListsRefresh* ListsRefresh() { return listsRefresh_.get(); }
+    ListsRefresh* ListsRefresher() { return listsRefresh_.get(); }
     // Shows on the Filtrage tab what the lists in use are.
     void ShowListsSummary();
 
@@ -158,14 +158,14 @@ class TFormGardalix : public QWidget {
     bool protectionActive_ = false;
     bool minimizeToTray_ = true;
     bool placed_ = false;
-    std::unique_ptr<TUpdateClient> updateClient_;
-    std::unique_ptr<TListsRefresh> listsRefresh_;
+    std::unique_ptr<UpdateClient> updateClient_;
+    std::unique_ptr<ListsRefresh> listsRefresh_;
     QIcon ImageIconStart;
     QIcon ImageIconStop;
 
     QLabel* StatusLabel = nullptr;
     QPushButton* buttonActiveDesactive = nullptr;
-    TSidePageControl* xpPageControl1 = nullptr;
+    SidePageControl* xpPageControl1 = nullptr;
     QWidget* xpTabSheet3 = nullptr;
     QCheckBox* checkBlockPorn = nullptr;
     QLabel* LabelListes = nullptr;
@@ -175,8 +175,8 @@ class TFormGardalix : public QWidget {
     QLabel* LabelCodeParental = nullptr;
     QPushButton* buttonDefinirCode = nullptr;
     QPushButton* buttonSupprimerCode = nullptr;
-    TProgramAlerts alerts_;
-    TCodeAttempts codeAttempts_;
+    ProgramAlerts alerts_;
+    CodeAttempts codeAttempts_;
     QSystemTrayIcon* CoolTray2 = nullptr;
     QMenu* Popup_Tray = nullptr;
     QAction* Dsactiverlefirewall1 = nullptr;

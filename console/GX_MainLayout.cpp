@@ -17,13 +17,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "console/GX_Artwork.h"
-#include "console/GX_Help.h"
-#include "console/GX_HttpsPanel.h"
+#include "console/Artwork.h"
+#include "console/ConsoleTexts.h"
 #include "console/GX_Main.h"
-#include "console/GX_SidePages.h"
-#include "console/GX_Texts.h"
-#include "console/GX_Widgets.h"
+#include "console/HelpPages.h"
+#include "console/HttpsPanel.h"
+#include "console/SidePages.h"
+#include "console/Widgets.h"
 
 namespace gx {
 
@@ -69,16 +69,16 @@ QFrame* Rule(QWidget* parent) {
     return rule;
 }
 
-TLinkLabel* PictureLink(const char* objectName, const char* artwork, QSize size, QWidget* parent) {
-    auto* picture = new TLinkLabel(parent);
+LinkLabel* PictureLink(const char* objectName, const char* artwork, QSize size, QWidget* parent) {
+    auto* picture = new LinkLabel(parent);
     picture->setObjectName(QLatin1String(objectName));
     picture->setPixmap(ArtworkPixmap(artwork, size));
     picture->setFixedSize(size);
     return picture;
 }
 
-TLinkLabel* TextLink(const char* objectName, const char* text, bool bold, QWidget* parent) {
-    auto* link = new TLinkLabel(parent);
+LinkLabel* TextLink(const char* objectName, const char* text, bool bold, QWidget* parent) {
+    auto* link = new LinkLabel(parent);
     link->setObjectName(QLatin1String(objectName));
     link->setText(Tr(text));
     QFont font = link->font();
@@ -111,7 +111,7 @@ void TFormGardalix::BuildWindow() {
     QWidget* status = BuildStatusPanel();
     status->setGeometry(10, 66, 574, 56);
 
-    xpPageControl1 = new TSidePageControl(this);
+    xpPageControl1 = new SidePageControl(this);
     xpPageControl1->setObjectName(QStringLiteral("xpPageControl1"));
     xpPageControl1->setGeometry(10, 130, 574, 395);
     xpPageControl1->AddPage(BuildFiltragePage(), Tr(text::kTabFiltrage),
@@ -132,7 +132,7 @@ void TFormGardalix::BuildWindow() {
 }
 
 QWidget* TFormGardalix::BuildTitleBand() {
-    auto* band = new TDragLabel(this);
+    auto* band = new DragLabel(this);
     band->setObjectName(QStringLiteral("Shape4"));
     band->setAutoFillBackground(true);
     QPalette palette = band->palette();
@@ -155,10 +155,10 @@ QWidget* TFormGardalix::BuildTitleBand() {
     title->setPalette(palette);
     title->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    TLinkLabel* hide = PictureLink("ImageReduitFenetre", "hide.svg", QSize(24, 24), band);
+    LinkLabel* hide = PictureLink("ImageReduitFenetre", "hide.svg", QSize(24, 24), band);
     hide->move(592 - 24 - 12, 16);
     hide->setToolTip(Tr(text::kHideHint));
-    connect(hide, &TLinkLabel::Clicked, this, &QWidget::close);
+    connect(hide, &LinkLabel::Clicked, this, &QWidget::close);
     return band;
 }
 
@@ -210,7 +210,7 @@ QWidget* TFormGardalix::BuildFiltragePage() {
     LabelListes->setObjectName(QStringLiteral("LabelListes"));
     LabelListes->setWordWrap(true);
     panelColumn->addWidget(LabelListes);
-    panelColumn->addWidget(new THttpsPanel(services_, panel));
+    panelColumn->addWidget(new HttpsPanel(services_, panel));
     column->addWidget(panel, 1);
 
     column->addWidget(Heading(text::kReportingHeading, page));
@@ -228,10 +228,10 @@ QWidget* TFormGardalix::BuildFiltragePage() {
     };
     int row = 0;
     for (const Entry& entry : list) {
-        TLinkLabel* picture = PictureLink(entry.picture, entry.artwork, QSize(48, 48), page);
-        TLinkLabel* link = TextLink(entry.link, entry.linkText, true, page);
-        connect(picture, &TLinkLabel::Clicked, this, entry.handler);
-        connect(link, &TLinkLabel::Clicked, this, entry.handler);
+        LinkLabel* picture = PictureLink(entry.picture, entry.artwork, QSize(48, 48), page);
+        LinkLabel* link = TextLink(entry.link, entry.linkText, true, page);
+        connect(picture, &LinkLabel::Clicked, this, entry.handler);
+        connect(link, &LinkLabel::Clicked, this, entry.handler);
         entries->addWidget(picture, row, 0, 2, 1);
         entries->addWidget(link, row, 1);
         entries->addWidget(new QLabel(Tr(entry.description), page), row + 1, 1);
@@ -249,7 +249,7 @@ QWidget* TFormGardalix::BuildEnfantsPage() {
     column->addWidget(Heading(text::kChildHeading, page));
     column->addWidget(Rule(page));
 
-    checkBlockPorn = new QCheckBox(Tr(text::kBlockPorn), page);
+    checkBlockPorn = new QCheckBox(Tr(text::kBlockAdult), page);
     checkBlockPorn->setObjectName(QStringLiteral("checkBlockPorn"));
     column->addWidget(checkBlockPorn);
 
@@ -347,10 +347,10 @@ QWidget* TFormGardalix::BuildAidePage() {
     };
     const auto addLink = [this, page, column](const Link& link) {
         auto* row = new QHBoxLayout;
-        TLinkLabel* picture = PictureLink(link.picture, link.artwork, QSize(16, 16), page);
-        TLinkLabel* label = TextLink(link.label, link.text, false, page);
-        connect(picture, &TLinkLabel::Clicked, this, link.handler);
-        connect(label, &TLinkLabel::Clicked, this, link.handler);
+        LinkLabel* picture = PictureLink(link.picture, link.artwork, QSize(16, 16), page);
+        LinkLabel* label = TextLink(link.label, link.text, false, page);
+        connect(picture, &LinkLabel::Clicked, this, link.handler);
+        connect(label, &LinkLabel::Clicked, this, link.handler);
         row->addWidget(picture);
         row->addWidget(label);
         row->addStretch(1);

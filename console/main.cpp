@@ -1,4 +1,4 @@
-#include "console/GX_Program.h"
+#include "console/ProgramStart.h"
 
 int main(int argc, char** argv) {
     return gx::RunGardalix(argc, argv);

@@ -6,7 +6,7 @@
 
 #include "engine/BlockHandOff.h"
 #include "engine/BlockPage.h"
-#include "engine/PornFilter.h"
+#include "engine/ChildProtection.h"
 #include "engine/RequestSpellings.h"
 #include "engine/TPFHeader.h"
 #include "lists/ProductSite.h"

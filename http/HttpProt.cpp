@@ -8,6 +8,7 @@
 
 #include "http/IcsUrl.h"
 #include "platform/text/AsciiText.h"
+#include "platform/text/Hex.h"
 
 namespace gx {
 namespace {
@@ -54,14 +55,6 @@ std::int64_t DecimalOrMinusOne(std::string_view text) {
         return -1;
     }
     return value;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = ascii::Lower(c);
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
 }
 
 }  // namespace
@@ -152,7 +145,7 @@ void THttpCli::StartRequest(THttpRequest request) {
     fCloseReq = fRequestVer == "1.0";
     fStreamStartSize = ReceiveStream ? ReceiveStream->Size() : 0;
 
-    const TUrlParts parts = SplitUrl(URL, fPath);
+    const UrlParts parts = SplitUrl(URL, fPath);
     fTargetScheme = parts.scheme.empty() ? "http" : parts.scheme;
     fTargetHost = parts.host;
     fTargetPort = parts.port.empty() ? "80" : parts.port;
@@ -505,7 +498,7 @@ void THttpCli::NoteLocation(const std::string& value) {
         fLocation = "http://" + fTargetHost + value;
     } else if (ascii::StartsWithNoCase(value, "http://") ||
                ascii::StartsWithNoCase(value, "https://")) {
-        const TUrlParts parts = SplitUrl(value, fPath);
+        const UrlParts parts = SplitUrl(value, fPath);
         fTargetHost = parts.host;
         fTargetPort = parts.port.empty() ? "80" : parts.port;
         fTargetScheme = parts.scheme;
@@ -596,14 +589,18 @@ void THttpCli::GetBodyLineNext(const char* data, std::size_t length) {
     }
 }
 
+// The client's own chunk decoder, not the proxy's body scanner: the client is lenient where the
+// scanner refuses (anything after the size up to the line's end is skipped, the trailer is never
+// read, a body ends at the line after the last chunk), and the update and report servers rely on
+// that leniency. The scanner would refuse answers that the client takes today.
 void THttpCli::DecodeChunked(const char* data, std::size_t length) {
     const std::uint64_t response = fResponseSeq;
     std::size_t next = 0;
     while (StillReading(response)) {
         if (fChunkState == 0) {
-            while (next < length && HexDigit(data[next]) >= 0 &&
+            while (next < length && HexValue(data[next]) >= 0 &&
                    fChunkLength < (std::int64_t{1} << 56)) {
-                fChunkLength = fChunkLength * 16 + HexDigit(data[next++]);
+                fChunkLength = fChunkLength * 16 + HexValue(data[next++]);
             }
             if (next == length) {
                 return;

@@ -61,7 +61,7 @@ class THttpCli {
     // Configuration: what callers may set before a request.
     std::string Name;
     std::string URL;
-    TStream* ReceiveStream = nullptr;  // the caller's; never freed here
+    Stream* ReceiveStream = nullptr;  // the caller's; never freed here
     std::string Agent = "Mozilla/4.0 (compatible; ICS)";
     std::string Accept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     bool NoCache = false;

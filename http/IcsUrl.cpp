@@ -38,7 +38,7 @@ std::string ResolveParentRelative(std::string_view address, std::string_view bas
 }
 
 // Authority (user, password, host, port) and path of what follows the scheme.
-void SplitRest(std::string_view rest, TUrlParts& parts) {
+void SplitRest(std::string_view rest, UrlParts& parts) {
     const auto pathStart = std::min(rest.find('/'), rest.find('?'));
     std::string_view authority = rest;
     if (pathStart != std::string_view::npos) {
@@ -71,8 +71,8 @@ void SplitRest(std::string_view rest, TUrlParts& parts) {
 }
 
 // An address without a usable "://" separator.
-TUrlParts SplitWithoutSeparator(std::string_view address) {
-    TUrlParts parts;
+UrlParts SplitWithoutSeparator(std::string_view address) {
+    UrlParts parts;
     if (address.starts_with('/')) {
         parts.scheme = "http";
         parts.path = std::string(address);
@@ -96,8 +96,8 @@ TUrlParts SplitWithoutSeparator(std::string_view address) {
 
 }  // namespace
 
-TUrlParts SplitUrl(std::string_view address, std::string_view basePath) {
-    TUrlParts parts;
+UrlParts SplitUrl(std::string_view address, std::string_view basePath) {
+    UrlParts parts;
     if (address.empty()) {
         return parts;
     }

@@ -6,7 +6,7 @@
 
 namespace gx {
 
-struct TUrlParts {
+struct UrlParts {
     std::string scheme;
     std::string user;
     std::string password;
@@ -14,11 +14,11 @@ struct TUrlParts {
     std::string port;
     std::string path;
 
-    bool operator==(const TUrlParts&) const = default;
+    bool operator==(const UrlParts&) const = default;
 };
 
 // basePath is the request target of the previous request; only "./" and "../" addresses use it.
 // Addresses beginning with "//" and IPv6 literals are not understood (the program uses neither).
-TUrlParts SplitUrl(std::string_view address, std::string_view basePath);
+UrlParts SplitUrl(std::string_view address, std::string_view basePath);
 
 }  // namespace gx

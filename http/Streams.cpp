@@ -8,7 +8,7 @@
 
 namespace gx {
 
-bool TMemoryStream::Seek(std::int64_t position) {
+bool MemoryStream::Seek(std::int64_t position) {
     if (position < 0) {
         return false;
     }
@@ -16,7 +16,7 @@ bool TMemoryStream::Seek(std::int64_t position) {
     return true;
 }
 
-bool TMemoryStream::Write(const char* data, std::size_t length) {
+bool MemoryStream::Write(const char* data, std::size_t length) {
     const auto position = static_cast<std::size_t>(fPosition);
     if (fData.size() < position + length) {
         fData.resize(position + length);
@@ -26,7 +26,7 @@ bool TMemoryStream::Write(const char* data, std::size_t length) {
     return true;
 }
 
-bool TMemoryStream::SetSize(std::int64_t size) {
+bool MemoryStream::SetSize(std::int64_t size) {
     if (size < 0) {
         return false;
     }
@@ -37,37 +37,37 @@ bool TMemoryStream::SetSize(std::int64_t size) {
     return true;
 }
 
-void TMemoryStream::Clear() {
+void MemoryStream::Clear() {
     fData.clear();
     fPosition = 0;
 }
 
-std::unique_ptr<TFileStream> TFileStream::Create(const std::string& path) {
+std::unique_ptr<FileStream> FileStream::Create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return nullptr;
     }
-    return std::unique_ptr<TFileStream>(new TFileStream(fd));
+    return std::unique_ptr<FileStream>(new FileStream(fd));
 }
 
-std::unique_ptr<TFileStream> TFileStream::CreateNew(const std::string& path) {
+std::unique_ptr<FileStream> FileStream::CreateNew(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         return nullptr;
     }
-    return std::unique_ptr<TFileStream>(new TFileStream(fd));
+    return std::unique_ptr<FileStream>(new FileStream(fd));
 }
 
-TFileStream::~TFileStream() {
+FileStream::~FileStream() {
     ::close(fFd);
 }
 
-std::int64_t TFileStream::Size() const {
+std::int64_t FileStream::Size() const {
     struct stat status;
     return ::fstat(fFd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : 0;
 }
 
-bool TFileStream::Seek(std::int64_t position) {
+bool FileStream::Seek(std::int64_t position) {
     if (position < 0) {
         return false;
     }
@@ -75,7 +75,7 @@ bool TFileStream::Seek(std::int64_t position) {
     return true;
 }
 
-bool TFileStream::Write(const char* data, std::size_t length) {
+bool FileStream::Write(const char* data, std::size_t length) {
     while (length > 0) {
         const ssize_t written = ::pwrite(fFd, data, length, static_cast<off_t>(fPosition));
         if (written < 0 && errno == EINTR) {
@@ -91,7 +91,7 @@ bool TFileStream::Write(const char* data, std::size_t length) {
     return true;
 }
 
-bool TFileStream::SetSize(std::int64_t size) {
+bool FileStream::SetSize(std::int64_t size) {
     if (size < 0 || ::ftruncate(fFd, static_cast<off_t>(size)) != 0) {
         return false;
     }

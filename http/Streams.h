@@ -10,9 +10,9 @@
 
 namespace gx {
 
-class TStream {
+class Stream {
   public:
-    virtual ~TStream() = default;
+    virtual ~Stream() = default;
     virtual std::int64_t Size() const = 0;
     virtual std::int64_t Position() const = 0;
     virtual bool Seek(std::int64_t position) = 0;
@@ -23,7 +23,7 @@ class TStream {
     virtual bool SetSize(std::int64_t size) = 0;
 };
 
-class TMemoryStream final : public TStream {
+class MemoryStream final : public Stream {
   public:
     std::int64_t Size() const override { return static_cast<std::int64_t>(fData.size()); }
     std::int64_t Position() const override { return fPosition; }
@@ -39,16 +39,16 @@ class TMemoryStream final : public TStream {
     std::int64_t fPosition = 0;
 };
 
-class TFileStream final : public TStream {
+class FileStream final : public Stream {
   public:
     // Creates (or empties) the file and opens it for writing; null when that fails.
-    static std::unique_ptr<TFileStream> Create(const std::string& path);
+    static std::unique_ptr<FileStream> Create(const std::string& path);
     // Creates a file that must not exist yet (a link in its place is not followed), readable and
     // writable by its owner only, and opens it for writing; null when that fails.
-    static std::unique_ptr<TFileStream> CreateNew(const std::string& path);
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
+    static std::unique_ptr<FileStream> CreateNew(const std::string& path);
+    ~FileStream() override;
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
 
     std::int64_t Size() const override;
     std::int64_t Position() const override { return fPosition; }
@@ -57,7 +57,7 @@ class TFileStream final : public TStream {
     bool SetSize(std::int64_t size) override;
 
   private:
-    explicit TFileStream(int fd) : fFd(fd) {}
+    explicit FileStream(int fd) : fFd(fd) {}
     int fFd;
     std::int64_t fPosition = 0;
 };

@@ -224,12 +224,12 @@ void TWSocket::Post(F step) {
 
 void TWSocket::DnsLookup(const std::string& host) {
     Abort();
-    fState = TSocketState::DnsLookup;
+    fState = SocketState::DnsLookup;
     fDnsResult.clear();
     if (IsDottedIPv4(host)) {
         fDnsResult = std::string(Trimmed(host));
         Post([this] {
-            fState = TSocketState::Closed;
+            fState = SocketState::Closed;
             if (OnDnsLookupDone) {
                 OnDnsLookupDone(0);
             }
@@ -239,11 +239,11 @@ void TWSocket::DnsLookup(const std::string& host) {
     const QString name = QString::fromStdString(Cp1252ToUtf8(host));
     fLookupId = QHostInfo::lookupHost(name, &fContext, [this](const QHostInfo& info) {
         const bool current = fLookupId == -1 || info.lookupId() == fLookupId;
-        if (!current || fState != TSocketState::DnsLookup) {
+        if (!current || fState != SocketState::DnsLookup) {
             return;
         }
         fLookupId = -1;
-        fState = TSocketState::Closed;
+        fState = SocketState::Closed;
         std::uint16_t code = 0;
         if (info.error() == QHostInfo::HostNotFound) {
             code = kWsaHostNotFound;
@@ -268,7 +268,7 @@ void TWSocket::DnsLookup(const std::string& host) {
 }
 
 void TWSocket::CancelDnsLookup() {
-    if (fState != TSocketState::DnsLookup) {
+    if (fState != SocketState::DnsLookup) {
         return;
     }
     if (fLookupId != -1) {
@@ -276,7 +276,7 @@ void TWSocket::CancelDnsLookup() {
         fLookupId = -1;
     }
     ++fGeneration;
-    fState = TSocketState::Closed;
+    fState = SocketState::Closed;
 }
 
 std::uint16_t TWSocket::Connect(const std::string& address, const std::string& port,
@@ -313,7 +313,7 @@ std::uint16_t TWSocket::Connect(const std::string& address, const std::string& p
             return code;
         }
     }
-    fState = TSocketState::Connecting;
+    fState = SocketState::Connecting;
     if (::connect(fFd, reinterpret_cast<sockaddr*>(&remote), remoteLength) != 0 &&
         errno != EINPROGRESS) {
         const int failure = errno;
@@ -332,9 +332,9 @@ std::uint16_t TWSocket::Connect(const std::string& address, const std::string& p
 
 void TWSocket::FailConnectLater(std::uint16_t code) {
     ReleaseSocket();
-    fState = TSocketState::Connecting;
+    fState = SocketState::Connecting;
     Post([this, code] {
-        fState = TSocketState::Closed;
+        fState = SocketState::Closed;
         if (OnSessionConnected) {
             OnSessionConnected(code);
         }
@@ -347,7 +347,7 @@ void TWSocket::FailConnectLater(std::uint16_t code) {
 }
 
 void TWSocket::OnConnectReady() {
-    if (fState == TSocketState::Connected) {
+    if (fState == SocketState::Connected) {
         FlushSendQueue();
         return;
     }
@@ -360,7 +360,7 @@ void TWSocket::OnConnectReady() {
         FailConnectLater(WinsockErrorOfErrno(failure));
         return;
     }
-    fState = TSocketState::Connected;
+    fState = SocketState::Connected;
     fWriteNotifier->setEnabled(!fSendQueue.empty());
     fReadNotifier = new QSocketNotifier(fFd, QSocketNotifier::Read);
     QObject::connect(fReadNotifier, &QSocketNotifier::activated, &fContext,
@@ -387,7 +387,7 @@ void TWSocket::OnReadReady() {
 
 void TWSocket::Send(std::string_view data) {
     fSendQueue.append(data);
-    if (fState == TSocketState::Connected) {
+    if (fState == SocketState::Connected) {
         FlushSendQueue();
     }
 }
@@ -413,7 +413,7 @@ void TWSocket::FlushSendQueue() {
 }
 
 int TWSocket::Receive(char* buffer, int size) {
-    if (fState != TSocketState::Connected || size <= 0) {
+    if (fState != SocketState::Connected || size <= 0) {
         return 0;
     }
     ssize_t received;
@@ -424,11 +424,11 @@ int TWSocket::Receive(char* buffer, int size) {
 }
 
 void TWSocket::Close() {
-    if (fState != TSocketState::Connected && fState != TSocketState::Connecting) {
+    if (fState != SocketState::Connected && fState != SocketState::Connecting) {
         Abort();
         return;
     }
-    if (fState == TSocketState::Connected) {
+    if (fState == SocketState::Connected) {
         FlushSendQueue();
         ::shutdown(fFd, SHUT_WR);
     }
@@ -464,7 +464,7 @@ void TWSocket::ReleaseSocket() {
         fFd = -1;
     }
     fSendQueue.clear();
-    fState = TSocketState::Closed;
+    fState = SocketState::Closed;
 }
 
 }  // namespace gx

@@ -34,7 +34,7 @@ std::uint16_t WinsockErrorOfErrno(int errnoValue);
 // allowed: such a host is used as it is, without asking the resolver.
 bool IsDottedIPv4(std::string_view host);
 
-enum class TSocketState { Closed, DnsLookup, Connecting, Connected };
+enum class SocketState { Closed, DnsLookup, Connecting, Connected };
 
 class TWSocket {
   public:
@@ -73,7 +73,7 @@ class TWSocket {
     // Drops the connection (or the resolution) at once; no event follows.
     void Abort();
 
-    TSocketState State() const { return fState; }
+    SocketState State() const { return fState; }
 
   private:
     void OnConnectReady();
@@ -86,7 +86,7 @@ class TWSocket {
     void Post(F step);
 
     QObject fContext;  // owner of posted steps and connections; they die with this object
-    TSocketState fState = TSocketState::Closed;
+    SocketState fState = SocketState::Closed;
     int fFd = -1;
     QSocketNotifier* fReadNotifier = nullptr;
     QSocketNotifier* fWriteNotifier = nullptr;

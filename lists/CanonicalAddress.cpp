@@ -7,22 +7,10 @@
 #include <optional>
 
 #include "platform/text/AsciiText.h"
+#include "platform/text/Hex.h"
 
 namespace gx {
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 char UpperHex(char c) {
     return (c >= 'a' && c <= 'f') ? static_cast<char>(c - 'a' + 'A') : c;

@@ -9,16 +9,16 @@
 
 namespace gx {
 
-PornPattern PornURLs[kPornURLSlots];
+AdultPattern PornURLs[kAdultUrlSlots];
 int PornURLCount = 0;
 
 namespace {
 
 void StorePattern(std::string_view entry) {
     ++PornURLCount;
-    PornPattern& slot = PornURLs[PornURLCount];
+    AdultPattern& slot = PornURLs[PornURLCount];
     slot.length =
-        static_cast<uint8_t>(entry.size() < kPornPatternMax ? entry.size() : kPornPatternMax);
+        static_cast<uint8_t>(entry.size() < kAdultPatternMax ? entry.size() : kAdultPatternMax);
     std::memcpy(slot.chars, entry.data(), slot.length);
 }
 
@@ -36,8 +36,8 @@ bool LoadPornURLList(const std::string& path) {
     PornURLCount = 0;
     bool fits = true;
     const bool whole = ReadListRecords(
-        path, kPornRecordSize,
-        [&fits](size_t records) { fits = records < static_cast<size_t>(kPornURLSlots); },
+        path, kAdultRecordSize,
+        [&fits](size_t records) { fits = records < static_cast<size_t>(kAdultUrlSlots); },
         [&fits](std::string_view entry) {
             // A list longer than the table is refused whole rather than cut short: a silently
             // dropped pattern would let its sites through.
@@ -56,13 +56,13 @@ bool LoadPornURLList(const std::string& path) {
 }
 
 bool LoadPornURLList() {
-    return LoadPornURLList(ProgramDir() + kPornListFileName);
+    return LoadPornURLList(ProgramDir() + kAdultListFileName);
 }
 
-std::shared_ptr<const AdultList> SetPornURLTable(const std::vector<std::string>& patterns) {
+std::shared_ptr<const AdultList> SetAdultUrlTable(const std::vector<std::string>& patterns) {
     PornURLCount = 0;
     for (const std::string& pattern : patterns) {
-        if (PornURLCount + 1 >= kPornURLSlots) {
+        if (PornURLCount + 1 >= kAdultUrlSlots) {
             break;
         }
         StorePattern(pattern);
@@ -74,11 +74,11 @@ bool IsPornURL(std::string_view address) {
     return ListsInUse()->adult->FoundIn(address);
 }
 
-bool IsPornCanonicalURL(std::string_view address, std::string_view canonical) {
+bool IsAdultCanonicalUrl(std::string_view address, std::string_view canonical) {
     return ListsInUse()->adult->FoundInCanonical(address, canonical);
 }
 
-bool IsPornURLByScan(std::string_view address) {
+bool IsAdultUrlByScan(std::string_view address) {
     for (int i = 1; i <= PornURLCount; ++i) {
         const std::string_view pattern = PornURLs[i].view();
         if (!pattern.empty() && address.find(pattern) != std::string_view::npos) {

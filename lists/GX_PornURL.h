@@ -15,19 +15,19 @@
 
 namespace gx {
 
-inline constexpr char kPornListFileName[] = "gx_pu.dat";
-inline constexpr int kPornURLSlots = 513;  // slot 0 unused: at most 512 patterns
-inline constexpr size_t kPornPatternMax = 128;
+inline constexpr char kAdultListFileName[] = "gx_pu.dat";
+inline constexpr int kAdultUrlSlots = 513;  // slot 0 unused: at most 512 patterns
+inline constexpr size_t kAdultPatternMax = 128;
 
 // One slot of the pattern table: a short string of up to 128 characters.
-struct PornPattern {
+struct AdultPattern {
     uint8_t length = 0;
-    char chars[kPornPatternMax] = {};
+    char chars[kAdultPatternMax] = {};
     std::string_view view() const { return {chars, length}; }
 };
 
 // The loaded patterns occupy slots 1 to PornURLCount, in file order.
-extern PornPattern PornURLs[kPornURLSlots];
+extern AdultPattern PornURLs[kAdultUrlSlots];
 extern int PornURLCount;
 
 // Loads ProgramDir() + "gx_pu.dat". True when the whole file was read. A file of more than 512
@@ -38,7 +38,7 @@ bool LoadPornURLList(const std::string& path);
 class AdultList;
 // Fills the table with these patterns (at most 512, each cut to 128 characters) and returns the
 // list built from it, for a refresh to publish. Main thread.
-std::shared_ptr<const AdultList> SetPornURLTable(const std::vector<std::string>& patterns);
+std::shared_ptr<const AdultList> SetAdultUrlTable(const std::vector<std::string>& patterns);
 
 // True when a loaded pattern occurs in the address. Uses a multi-pattern automaton.
 bool IsPornURL(std::string_view address);
@@ -47,9 +47,9 @@ bool IsPornURL(std::string_view address);
 // occurs in the canonical form of an address. `canonical` is CanonicalAddress(address); the
 // patterns as written are searched only when it differs from the address (IsPornURL has
 // searched them for that).
-bool IsPornCanonicalURL(std::string_view address, std::string_view canonical);
+bool IsAdultCanonicalUrl(std::string_view address, std::string_view canonical);
 
 // The same answer by a plain scan of the table, pattern by pattern (reference for tests).
-bool IsPornURLByScan(std::string_view address);
+bool IsAdultUrlByScan(std::string_view address);
 
 }  // namespace gx

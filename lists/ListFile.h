@@ -14,7 +14,7 @@ namespace gx {
 // The program's one-byte scrambling key; the loaders and the list tool share it.
 inline constexpr unsigned char kListKey = 0x5A;
 
-inline constexpr size_t kPornRecordSize = 129;     // gx_pu.dat: 1 + 128 characters
+inline constexpr size_t kAdultRecordSize = 129;    // gx_pu.dat: 1 + 128 characters
 inline constexpr size_t kMalwareRecordSize = 256;  // gx_mu.dat: 1 + 255 characters
 
 // Unscrambles one record in place and returns its entry: the first min(L, record size - 1)

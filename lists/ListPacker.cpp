@@ -7,7 +7,7 @@ namespace gx {
 
 const ListKindInfo& InfoOf(ListKind kind) {
     static const ListKindInfo kMalware{kMalwareRecordSize, kMalwareRecordSize - 1, 0, "gx_mu.dat"};
-    static const ListKindInfo kAdult{kPornRecordSize, kPornRecordSize - 1, 512, "gx_pu.dat"};
+    static const ListKindInfo kAdult{kAdultRecordSize, kAdultRecordSize - 1, 512, "gx_pu.dat"};
     return kind == ListKind::Malware ? kMalware : kAdult;
 }
 

@@ -2,8 +2,8 @@
 
 namespace gx {
 
-const TReportDlgTexts& TDemanderAnalyseSiteDlg::Table() {
-    static const TReportDlgTexts texts{
+const ReportDialogTexts& TDemanderAnalyseSiteDlg::Table() {
+    static const ReportDialogTexts texts{
         "DemanderAnalyseSiteDlg",
         "Demander l'analyse d'un site",
         "Demander l'analyse d'un site par un expert",
@@ -21,6 +21,6 @@ const TReportDlgTexts& TDemanderAnalyseSiteDlg::Table() {
     return texts;
 }
 
-TDemanderAnalyseSiteDlg::TDemanderAnalyseSiteDlg(QWidget* parent) : TReportDlg(Table(), parent) {}
+TDemanderAnalyseSiteDlg::TDemanderAnalyseSiteDlg(QWidget* parent) : ReportDialog(Table(), parent) {}
 
 }  // namespace gx

@@ -2,16 +2,16 @@
 // texts, sent to "/gardalix/request_analyze.php".
 #pragma once
 
-#include "report/GX_ReportDlg.h"
+#include "report/ReportDialog.h"
 
 namespace gx {
 
-class TDemanderAnalyseSiteDlg : public TReportDlg {
+class TDemanderAnalyseSiteDlg : public ReportDialog {
     Q_OBJECT
   public:
     explicit TDemanderAnalyseSiteDlg(QWidget* parent = nullptr);
 
-    static const TReportDlgTexts& Table();
+    static const ReportDialogTexts& Table();
 };
 
 }  // namespace gx

@@ -2,8 +2,8 @@
 
 namespace gx {
 
-const TReportDlgTexts& TSignalerSiteMalveillantDlg::Table() {
-    static const TReportDlgTexts texts{
+const ReportDialogTexts& TSignalerSiteMalveillantDlg::Table() {
+    static const ReportDialogTexts texts{
         "SignalerSiteMalveillantDlg",
         "Signaler un site malveillant",
         "Signaler un site malveillant",
@@ -22,6 +22,6 @@ const TReportDlgTexts& TSignalerSiteMalveillantDlg::Table() {
 }
 
 TSignalerSiteMalveillantDlg::TSignalerSiteMalveillantDlg(QWidget* parent)
-    : TReportDlg(Table(), parent) {}
+    : ReportDialog(Table(), parent) {}
 
 }  // namespace gx

@@ -2,16 +2,16 @@
 // "/gardalix/report_url.php".
 #pragma once
 
-#include "report/GX_ReportDlg.h"
+#include "report/ReportDialog.h"
 
 namespace gx {
 
-class TSignalerSiteMalveillantDlg : public TReportDlg {
+class TSignalerSiteMalveillantDlg : public ReportDialog {
     Q_OBJECT
   public:
     explicit TSignalerSiteMalveillantDlg(QWidget* parent = nullptr);
 
-    static const TReportDlgTexts& Table();
+    static const ReportDialogTexts& Table();
 };
 
 }  // namespace gx

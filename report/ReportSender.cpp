@@ -12,7 +12,7 @@ namespace gx {
 namespace {
 
 // The client as every attempt leaves it before its Get: no user, no proxy, no condition.
-void PrepareAttempt(THttpCli& http, const std::string& address, TStream& reply) {
+void PrepareAttempt(THttpCli& http, const std::string& address, Stream& reply) {
     http.URL = address;
     http.Password.clear();
     http.Username.clear();
@@ -24,7 +24,7 @@ void PrepareAttempt(THttpCli& http, const std::string& address, TStream& reply) 
     http.ProxyPassword.clear();
 }
 
-bool Attempt(THttpCli& http, const std::string& address, TStream& reply) {
+bool Attempt(THttpCli& http, const std::string& address, Stream& reply) {
     PrepareAttempt(http, address, reply);
     try {
         http.Get();
@@ -52,7 +52,7 @@ void SleepWithoutEvents(int milliseconds) {
 }
 
 ReportOutcome SendReport(THttpCli& http, const std::string& address, const PauseFunction& pause) {
-    TMemoryStream reply;  // written by every attempt, never read
+    MemoryStream reply;  // written by every attempt, never read
     ReportOutcome outcome;
     while (outcome.attempts < kReportAttempts && !outcome.sent) {
         if (outcome.attempts > 0) {

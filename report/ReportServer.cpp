@@ -70,7 +70,7 @@ std::string NormalisedReportServer(std::string_view text) {
 std::string ReportServerBase() {
     std::string configured;
     try {
-        TRegistry registry;
+        Registry registry;
         if (registry.OpenKey(kGardalixKey, false)) {
             configured = NormalisedReportServer(registry.ReadString(kReportServerValue));
         }

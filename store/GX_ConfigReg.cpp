@@ -11,12 +11,12 @@
 namespace gx {
 
 std::string CustomerId() {
-    TRegistry registry;
+    Registry registry;
     return registry.OpenKey(kGardalixKey, false) ? registry.ReadString(kCustomerIdValue) : "";
 }
 
 std::uint16_t CustomerCode() {
-    TRegistry registry;
+    Registry registry;
     if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kCustomerCodeValue)) {
         return 0;
     }
@@ -26,7 +26,7 @@ std::uint16_t CustomerCode() {
 
 int ListsRefreshHours() {
     constexpr int kMostHours = 504;  // three weeks: the timer counts milliseconds in an int
-    TRegistry registry;
+    Registry registry;
     if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kListsRefreshHoursValue)) {
         return kDefaultListsRefreshHours;
     }
@@ -35,27 +35,27 @@ int ListsRefreshHours() {
 }
 
 bool ReadPornFilter() {
-    TRegistry registry;
+    Registry registry;
     if (!registry.OpenKey(kGardalixKey, true)) {
         return false;
     }
-    if (registry.ValueExists(kPornFilterValue)) {
-        return registry.ReadInteger(kPornFilterValue) == 1;
+    if (registry.ValueExists(kAdultFilterValue)) {
+        return registry.ReadInteger(kAdultFilterValue) == 1;
     }
-    registry.WriteInteger(kPornFilterValue, 0);
+    registry.WriteInteger(kAdultFilterValue, 0);
     return false;
 }
 
 void WritePornFilter(bool on) {
-    TRegistry registry;
+    Registry registry;
     if (registry.OpenKey(kGardalixKey, true)) {
-        registry.WriteInteger(kPornFilterValue, on ? 1 : 0);
+        registry.WriteInteger(kAdultFilterValue, on ? 1 : 0);
     }
 }
 
 bool AddLogEntry(const std::string& date, const std::string& url, const std::string& reason,
                  const std::string& program) {
-    TRegistry registry;
+    Registry registry;
     if (!registry.OpenKey(kLogsKey, true)) {
         return false;
     }
@@ -65,7 +65,7 @@ bool AddLogEntry(const std::string& date, const std::string& url, const std::str
 
 void ReadLogEntries(std::vector<std::string>& entries) {
     entries.clear();
-    TRegistry registry;
+    Registry registry;
     if (registry.OpenKey(kLogsKey, true)) {
         registry.GetValueNames(entries);
     }
@@ -76,7 +76,7 @@ std::vector<LogValue> ReadLogValues() {
     ReadLogEntries(names);
     std::vector<LogValue> values;
     values.reserve(names.size());
-    TRegistry registry;
+    Registry registry;
     const bool opened = registry.OpenKey(kLogsKey, false);
     for (auto& name : names) {
         std::string program;

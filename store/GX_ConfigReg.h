@@ -23,7 +23,7 @@ namespace gx {
 
 inline constexpr const char* kGardalixKey = "SOFTWARE\\Brevane\\Gardalix";
 inline constexpr const char* kLogsKey = "SOFTWARE\\Brevane\\Gardalix\\Logs";
-inline constexpr const char* kPornFilterValue = "PORN_FILTER";
+inline constexpr const char* kAdultFilterValue = "PORN_FILTER";
 inline constexpr char kCustomerIdValue[] = "CUSTOMER_ID";
 inline constexpr char kCustomerCodeValue[] = "CUSTOMER_CODE";
 

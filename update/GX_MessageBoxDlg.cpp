@@ -4,13 +4,13 @@
 #include <QPushButton>
 #include <QWindow>
 
-#include "update/GX_UpdateTexts.h"
+#include "update/UpdateTexts.h"
 
 namespace gx {
 
 TGXMessageBoxDlg::TGXMessageBoxDlg()
-    : TUpdateDialog("GXMessageBoxDlg", QString::fromUtf8(text::kMessageBoxCaption), {479, 355},
-                    false) {
+    : UpdateDialog("GXMessageBoxDlg", QString::fromUtf8(text::kMessageBoxCaption), {479, 355},
+                   false) {
     Image1 = new QLabel(QStringLiteral("Gardalix"), this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(1, 1, 477, 110);
@@ -43,7 +43,7 @@ TGXMessageBoxDlg::TGXMessageBoxDlg()
 void TGXMessageBoxDlg::showEvent(QShowEvent* event) {
     LMessage->setText(ShownText(MessageText));
     setWindowTitle(TitleText);
-    TUpdateDialog::showEvent(event);
+    UpdateDialog::showEvent(event);
 }
 
 bool TGXMessageBoxDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -52,13 +52,13 @@ bool TGXMessageBoxDlg::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (watched != Image1) {
-        return TUpdateDialog::eventFilter(watched, event);
+        return UpdateDialog::eventFilter(watched, event);
     }
     // The banner moves the window as a title bar would: the window system moves it when it
     // can, otherwise the window follows the mouse itself.
     auto* mouse = dynamic_cast<QMouseEvent*>(event);  // most events the filter sees are not
     if (mouse == nullptr) {
-        return TUpdateDialog::eventFilter(watched, event);
+        return UpdateDialog::eventFilter(watched, event);
     }
     switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -76,7 +76,7 @@ bool TGXMessageBoxDlg::eventFilter(QObject* watched, QEvent* event) {
             dragging_ = false;
             return true;
         default:
-            return TUpdateDialog::eventFilter(watched, event);
+            return UpdateDialog::eventFilter(watched, event);
     }
 }
 

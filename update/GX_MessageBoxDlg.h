@@ -2,13 +2,13 @@
 // message, a close picture and "Fermer". Shown modally; the caller sets the title and message.
 #pragma once
 
-#include "update/GX_UpdateLook.h"
+#include "update/UpdateLook.h"
 
 class QPushButton;
 
 namespace gx {
 
-class TGXMessageBoxDlg : public TUpdateDialog {
+class TGXMessageBoxDlg : public UpdateDialog {
     Q_OBJECT
   public:
     TGXMessageBoxDlg();

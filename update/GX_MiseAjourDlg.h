@@ -2,11 +2,11 @@
 // modally.
 #pragma once
 
-#include "update/GX_UpdateLook.h"
+#include "update/UpdateLook.h"
 
 namespace gx {
 
-class TMiseAjourDlg : public TUpdateDialog {
+class TMiseAjourDlg : public UpdateDialog {
     Q_OBJECT
   public:
     TMiseAjourDlg();
@@ -14,7 +14,7 @@ class TMiseAjourDlg : public TUpdateDialog {
     QString MessageText;
 
     QLabel* LMessage = nullptr;
-    TURLLabel* URLLabel1 = nullptr;  // "Fermer"
+    UrlLabel* URLLabel1 = nullptr;  // "Fermer"
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -2,11 +2,11 @@
 // Answer right after (1 for "Oui", 0 for "Non" and for any other way of closing it).
 #pragma once
 
-#include "update/GX_UpdateLook.h"
+#include "update/UpdateLook.h"
 
 namespace gx {
 
-class TMiseAjourQuestionDlg : public TUpdateDialog {
+class TMiseAjourQuestionDlg : public UpdateDialog {
     Q_OBJECT
   public:
     TMiseAjourQuestionDlg();
@@ -15,8 +15,8 @@ class TMiseAjourQuestionDlg : public TUpdateDialog {
     int Answer = 0;
 
     QLabel* LMessage = nullptr;
-    TURLLabel* URLLabel1 = nullptr;  // "Oui"
-    TURLLabel* URLLabel2 = nullptr;  // "Non"
+    UrlLabel* URLLabel1 = nullptr;  // "Oui"
+    UrlLabel* URLLabel2 = nullptr;  // "Non"
 
   protected:
     void showEvent(QShowEvent* event) override;

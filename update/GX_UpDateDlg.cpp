@@ -6,7 +6,7 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "update/GX_UpdateTexts.h"
+#include "update/UpdateTexts.h"
 
 namespace gx {
 
@@ -15,7 +15,7 @@ constexpr QSize kClientSize{465, 199};
 }
 
 TUpDateDlg::TUpDateDlg()
-    : TUpdateDialog("UpDateDlg", QString::fromUtf8(text::kUpdateCaption), kClientSize, true) {
+    : UpdateDialog("UpDateDlg", QString::fromUtf8(text::kUpdateCaption), kClientSize, true) {
     AddBanner({0, 0, 465, 52});
     AddLabel("TitreMiseAjour", QString::fromUtf8(text::kUpdateCaption), {16, 13}, FuturaFont(19),
              0xFFFFFF);

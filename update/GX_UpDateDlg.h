@@ -2,13 +2,13 @@
 // from 0 to 100 %. Shown without modality and hidden by its caller.
 #pragma once
 
-#include "update/GX_UpdateLook.h"
+#include "update/UpdateLook.h"
 
 class QProgressBar;
 
 namespace gx {
 
-class TUpDateDlg : public TUpdateDialog {
+class TUpDateDlg : public UpdateDialog {
     Q_OBJECT
   public:
     TUpDateDlg();

@@ -5,15 +5,15 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "platform/program/GX_COM.h"
 #include "host/FmxUtils.h"
 #include "host/GX_detect_win10.h"
 #include "platform/codepage/Cp1252.h"
-#include "update/GX_UpdateDialogs.h"
-#include "update/GX_UpdateFiles.h"
-#include "update/GX_UpdateProtocol.h"
-#include "update/GX_UpdateSettings.h"
-#include "update/GX_UpdateTexts.h"
+#include "platform/program/GX_COM.h"
+#include "update/UpdateDialogs.h"
+#include "update/UpdateFiles.h"
+#include "update/UpdateProtocol.h"
+#include "update/UpdateSettings.h"
+#include "update/UpdateTexts.h"
 
 namespace gx {
 
@@ -33,9 +33,9 @@ QString FromCp1252(const std::string& text) {
 
 // Every way out of a check: the description is freed, the progress window hidden and a later
 // check may run.
-class TUpdateClient::CheckEnd {
+class UpdateClient::CheckEnd {
   public:
-    explicit CheckEnd(TUpdateClient& client) : client_(client) {}
+    explicit CheckEnd(UpdateClient& client) : client_(client) {}
     ~CheckEnd() {
         client_.FUpdateInfo.clear();
         client_.FDownloadFile.reset();
@@ -47,10 +47,10 @@ class TUpdateClient::CheckEnd {
     CheckEnd& operator=(const CheckEnd&) = delete;
 
   private:
-    TUpdateClient& client_;
+    UpdateClient& client_;
 };
 
-TUpdateClient::TUpdateClient(UpdateHost host) : host_(std::move(host)) {
+UpdateClient::UpdateClient(UpdateHost host) : host_(std::move(host)) {
     if (host_.programDir.empty()) {
         host_.programDir = ProgramDir();
     }
@@ -67,64 +67,64 @@ TUpdateClient::TUpdateClient(UpdateHost host) : host_(std::move(host)) {
     HTTP2.OnDocData = [this](THttpCli&, const char*, int length) { HTTP2DocData(length); };
 }
 
-TUpdateClient::~TUpdateClient() = default;
+UpdateClient::~UpdateClient() = default;
 
-void TUpdateClient::CreateDialogs() {
+void UpdateClient::CreateDialogs() {
     if (!dialogs_) {
-        dialogs_ = std::make_unique<TUpdateDialogs>(host_.owner);
+        dialogs_ = std::make_unique<UpdateDialogs>(host_.owner);
     }
 }
 
-TUpdateDialogs& TUpdateClient::Dialogs() {
+UpdateDialogs& UpdateClient::Dialogs() {
     CreateDialogs();
     return *dialogs_;
 }
 
-void TUpdateClient::TimerCheckMiseAjourTimer() {
+void UpdateClient::TimerCheckMiseAjourTimer() {
     FAutoCheck = true;
     CheckMiseAjour();
 }
 
-void TUpdateClient::Label_MiseAJourClick() {
+void UpdateClient::Label_MiseAJourClick() {
     FAutoCheck = false;
     CheckMiseAjour();
 }
 
 // ---- The description file ----
 
-std::string TUpdateClient::GetUpdateValue(const std::string& key) const {
+std::string UpdateClient::GetUpdateValue(const std::string& key) const {
     return gx::GetUpdateValue(FUpdateInfo, key);
 }
 
-std::string TUpdateClient::GetFilesLocation() const {
+std::string UpdateClient::GetFilesLocation() const {
     return GetUpdateValue(kFilesLocationKey);
 }
 
-std::string TUpdateClient::GetSoftwareFile() const {
+std::string UpdateClient::GetSoftwareFile() const {
     return GetUpdateValue(kSoftwareFileKey);
 }
 
-std::string TUpdateClient::GetSoftwareBuildVersion() const {
+std::string UpdateClient::GetSoftwareBuildVersion() const {
     return GetUpdateValue(kSoftwareBuildVersionKey);
 }
 
-std::string TUpdateClient::GetSoftwareUpdateDate() const {
+std::string UpdateClient::GetSoftwareUpdateDate() const {
     return GetUpdateValue(kSoftwareUpdateDateKey);
 }
 
-std::int32_t TUpdateClient::GetSoftwareSize() const {
+std::int32_t UpdateClient::GetSoftwareSize() const {
     return ParseSoftwareSize(GetUpdateValue(kSoftwareSizeKey));
 }
 
 // ---- The check ----
 
-void TUpdateClient::Pause() {
+void UpdateClient::Pause() {
     QEventLoop loop;
     QTimer::singleShot(kPauseMs, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-bool TUpdateClient::GetOnce(THttpCli& client, const std::string& url, TStream& into) {
+bool UpdateClient::GetOnce(THttpCli& client, const std::string& url, Stream& into) {
     client.URL = url;
     client.Username.clear();
     client.Password.clear();
@@ -140,7 +140,7 @@ bool TUpdateClient::GetOnce(THttpCli& client, const std::string& url, TStream& i
     return true;
 }
 
-bool TUpdateClient::Connect(const std::string& base, bool fallback, TMemoryStream& reply) {
+bool UpdateClient::Connect(const std::string& base, bool fallback, MemoryStream& reply) {
     ConnectValues values;
     values.id = CustomerId();
     values.w = IsWin10() ? Win10Version() : SystemVersionText();
@@ -160,14 +160,14 @@ bool TUpdateClient::Connect(const std::string& base, bool fallback, TMemoryStrea
     return false;
 }
 
-void TUpdateClient::ShowConnectionError(const char* title) {
+void UpdateClient::ShowConnectionError(const char* title) {
     dialogs_->HideProgress();
     dialogs_->ShowStopBox(Utf8(title), Utf8(text::kConnectErrorLead) +
                                            QString::number(HTTP.StatusCode()) +
                                            Utf8(text::kConnectErrorTail));
 }
 
-void TUpdateClient::CheckMiseAjour() {
+void UpdateClient::CheckMiseAjour() {
     if (FUpdateRunning) {
         return;
     }
@@ -188,7 +188,7 @@ void TUpdateClient::CheckMiseAjour() {
     }
 
     std::string server = UpdateServerBase();
-    TMemoryStream reply;
+    MemoryStream reply;
     if (!Connect(server, false, reply)) {
         server = UpdateServerFallbackBase();
         if (!Connect(server, true, reply)) {
@@ -204,7 +204,7 @@ void TUpdateClient::CheckMiseAjour() {
         return;
     }
 
-    TMemoryStream description;
+    MemoryStream description;
     if (!GetOnce(HTTP, server + kDescriptionPath, description)) {
         ShowConnectionError(text::kDescriptionErrorTitle);
         return;
@@ -235,11 +235,11 @@ void TUpdateClient::CheckMiseAjour() {
 
 // ---- The download and the hand-over ----
 
-void TUpdateClient::HTTP2DocBegin() {
+void UpdateClient::HTTP2DocBegin() {
     FReceivedBytes = 0;
 }
 
-void TUpdateClient::HTTP2DocData(int length) {
+void UpdateClient::HTTP2DocData(int length) {
     if (!dialogs_ || !dialogs_->ProgressVisible()) {
         return;
     }
@@ -249,7 +249,7 @@ void TUpdateClient::HTTP2DocData(int length) {
     }
 }
 
-void TUpdateClient::ShowTargetError(const std::string& folder) {
+void UpdateClient::ShowTargetError(const std::string& folder) {
     dialogs_->HideProgress();
     const QString named =
         folder == kNoTempDirectory ? Utf8(text::kNoTempFolder) : QString::fromStdString(folder);
@@ -257,15 +257,15 @@ void TUpdateClient::ShowTargetError(const std::string& folder) {
                           Utf8(text::kTargetErrorLead) + named + Utf8(text::kTargetErrorTail));
 }
 
-bool TUpdateClient::ContentAccepted(const std::string& target) const {
+bool UpdateClient::ContentAccepted(const std::string& target) const {
     if (!HasUpdateKey(FUpdateInfo, kSoftwareSha256Key)) {
         return true;  // nothing published to compare with
     }
     return FileMatchesSha256(target, GetUpdateValue(kSoftwareSha256Key));
 }
 
-bool TUpdateClient::DownloadAttempt(const std::string& address, const std::string& target,
-                                    bool& created) {
+bool UpdateClient::DownloadAttempt(const std::string& address, const std::string& target,
+                                   bool& created) {
     // Each attempt starts from an empty file of its own; whatever lies under the name (an
     // earlier part, a read-only file, a planted link) is removed, never written through.
     ForceDeleteFile(target);
@@ -289,7 +289,7 @@ bool TUpdateClient::DownloadAttempt(const std::string& address, const std::strin
     return received && ContentAccepted(target);
 }
 
-void TUpdateClient::Download(const std::string& version, const std::string& date) {
+void UpdateClient::Download(const std::string& version, const std::string& date) {
     dialogs_->ShowProgress(Utf8(text::kDownloading), true);
     dialogs_->SetProgress(0);
     const std::string address = GetFilesLocation() + GetSoftwareFile();

@@ -7,7 +7,7 @@
 // during a check finds FUpdateRunning set and returns at once. Requests are tried up to five
 // times, 500 ms apart (the pause keeps the events flowing too).
 //
-// The exchange, on the server named by UPDATE_SERVER (see GX_UpdateSettings.h):
+// The exchange, on the server named by UPDATE_SERVER (see UpdateSettings.h):
 //   1. GET /update2024/gardalix/connect.php?id=&w=&l=&v=&h=&kdv=&idc=   answered "OK" (first line)
 //      (the fallback gets only id, w, l and v)
 //   2. GET /update2024/gardalix/fr/gardalix2024id.txt   lines "KEY=value;": FILES_LOCATION,
@@ -31,7 +31,7 @@ class QWidget;
 
 namespace gx {
 
-class TUpdateDialogs;
+class UpdateDialogs;
 
 // What the update client needs of the console.
 struct UpdateHost {
@@ -48,19 +48,19 @@ struct UpdateHost {
     QWidget* owner = nullptr;
 };
 
-class TUpdateClient {
+class UpdateClient {
   public:
     static constexpr int kAttempts = 5;
     static constexpr int kPauseMs = 500;
 
-    explicit TUpdateClient(UpdateHost host);
-    ~TUpdateClient();
-    TUpdateClient(const TUpdateClient&) = delete;
-    TUpdateClient& operator=(const TUpdateClient&) = delete;
+    explicit UpdateClient(UpdateHost host);
+    ~UpdateClient();
+    UpdateClient(const UpdateClient&) = delete;
+    UpdateClient& operator=(const UpdateClient&) = delete;
 
     // The four update dialogs, created once (the first check creates them when nobody did).
     void CreateDialogs();
-    TUpdateDialogs& Dialogs();
+    UpdateDialogs& Dialogs();
 
     // The two triggers: the automatic check's timer tick (after disarming the timer) and the
     // console's "Rechercher mise à jour ..." link.
@@ -87,15 +87,15 @@ class TUpdateClient {
     std::vector<std::string> FUpdateInfo;
     std::int64_t FExpectedSize = 0;
     std::int64_t FReceivedBytes = 0;
-    std::unique_ptr<TFileStream> FDownloadFile;
+    std::unique_ptr<FileStream> FDownloadFile;
     THttpCli HTTP{"HTTP"};
     THttpCli HTTP2{"HTTP2"};
 
   private:
     class CheckEnd;
 
-    bool Connect(const std::string& base, bool fallback, TMemoryStream& reply);
-    bool GetOnce(THttpCli& client, const std::string& url, TStream& into);
+    bool Connect(const std::string& base, bool fallback, MemoryStream& reply);
+    bool GetOnce(THttpCli& client, const std::string& url, Stream& into);
     void Download(const std::string& version, const std::string& date);
     bool DownloadAttempt(const std::string& address, const std::string& target, bool& created);
     bool ContentAccepted(const std::string& target) const;
@@ -104,7 +104,7 @@ class TUpdateClient {
     static void Pause();
 
     UpdateHost host_;
-    std::unique_ptr<TUpdateDialogs> dialogs_;
+    std::unique_ptr<UpdateDialogs> dialogs_;
 };
 
 }  // namespace gx

@@ -17,8 +17,8 @@
 
 #include "bench/engine/EngineBenchOrigin.h"
 #include "bench/proxy/WrkRunner.h"
+#include "engine/ChildProtection.h"
 #include "engine/GX_Main.h"
-#include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
@@ -156,7 +156,7 @@ double NanosecondsPerRequest(const std::string& address) {
 int Main() {
     Bench bench;
     const std::string programDir = GX_PROGRAM_DIR "/";
-    if (!LoadPornURLList(programDir + kPornListFileName)) {
+    if (!LoadPornURLList(programDir + kAdultListFileName)) {
         std::printf("  the shipped adult list is missing in %s\n", programDir.c_str());
         return 1;
     }

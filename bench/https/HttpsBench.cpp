@@ -321,13 +321,13 @@ int main() {
         std::filesystem::temp_directory_path() / ("gx-bench-https-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
-    tls::PkeyHandle authorityKey = tls::NewEcKey();
+    PkeyHandle authorityKey = tls::NewEcKey();
     tls::CertificateFields authorityFields{
         "Benchmark authority", authorityKey.get(), authorityKey.get(), nullptr, true, "", -1h, 24h};
-    tls::X509Handle authority = tls::BuildCertificate(authorityFields);
+    X509Handle authority = tls::BuildCertificate(authorityFields);
     std::ofstream(folder / "authority.pem") << tls::CertificatePem(authority.get());
     ::setenv("SSL_CERT_FILE", (folder / "authority.pem").c_str(), 1);
-    tls::PkeyHandle serverKey = tls::NewEcKey();
+    PkeyHandle serverKey = tls::NewEcKey();
     tls::CertificateFields serverFields{"localhost",
                                         serverKey.get(),
                                         authorityKey.get(),
@@ -336,7 +336,7 @@ int main() {
                                         "DNS:localhost",
                                         -1h,
                                         24h};
-    tls::X509Handle serverCert = tls::BuildCertificate(serverFields);
+    X509Handle serverCert = tls::BuildCertificate(serverFields);
 
     HttpsOrigin origin(serverCert.get(), serverKey.get());
     uint16_t proxyPort = StartInspectingProxy();

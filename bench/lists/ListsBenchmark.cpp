@@ -22,8 +22,8 @@
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
 #include "lists/ListsInUse.h"
-#include "update/GX_BuildWriter.h"
-#include "update/GX_ListBundle.h"
+#include "update/BuildWriter.h"
+#include "update/ListBundle.h"
 
 namespace {
 
@@ -367,7 +367,7 @@ int main() {
         std::string pattern = generator.Next().substr(0, 5 + i % 10);
         patterns.push_back(pattern);
     }
-    gx::LoadPornURLList(WriteList((folder / "adult.dat").string(), patterns, gx::kPornRecordSize));
+    gx::LoadPornURLList(WriteList((folder / "adult.dat").string(), patterns, gx::kAdultRecordSize));
     std::vector<std::string> addresses;
     AddressGenerator other(11);
     while (addresses.size() < 500000) {
@@ -381,7 +381,7 @@ int main() {
            adultRate >= 2);
     const std::vector<std::string> fewer(addresses.begin(), addresses.begin() + 20000);
     Report("  for scale: the plain scan, pattern by pattern",
-           LookupsPerSecond(fewer, gx::IsPornURLByScan) / 1e6, "M/s", "none", true);
+           LookupsPerSecond(fewer, gx::IsAdultUrlByScan) / 1e6, "M/s", "none", true);
 
     WholeHostFigures(folder, entries, entryBytes);
     SwapUnderLoad(entries);

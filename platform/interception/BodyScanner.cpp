@@ -2,25 +2,14 @@
 
 #include <algorithm>
 
+#include "platform/text/Hex.h"
+
 namespace gx::interception {
 namespace {
 
 constexpr int kMaxSizeDigits = 15;
 constexpr size_t kMaxExtension = 4096;
 constexpr size_t kMaxTrailers = 64 * 1024;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 }  // namespace
 

@@ -26,6 +26,7 @@
 #include "platform/interception/Proxy.h"
 #include "platform/interception/Rules.h"
 #include "platform/interception/SocketMark.h"
+#include "platform/program/UserDataFolder.h"
 #include "platform/tls/DataFolder.h"
 
 // The connection-level handler that the protocol layer hands to nf_init. There is one protocol
@@ -108,9 +109,7 @@ std::string MapDataFolder(const wchar_t* windowsFolder) {
             last = narrow;
         }
     }
-    const char* home = std::getenv("HOME");
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    std::string base = gx::tls::UserDataBase(home ? home : "", xdg ? xdg : "");
+    const std::string base = gx::CurrentUserDataBase();
     gx::tls::MakeInterceptionFolder(base, last);
     return gx::tls::InterceptionFolder(base, last);
 }

@@ -24,11 +24,11 @@ std::string SetDataFailedMessage(std::string_view valueName) {
     return WithName("Echec à la définition des données pour '", valueName);
 }
 
-TRegistry::TRegistry() : TRegistry(ProcessHive()) {}
+Registry::Registry() : Registry(ProcessHive()) {}
 
-TRegistry::TRegistry(std::shared_ptr<RegistryHive> hive) : hive_(std::move(hive)) {}
+Registry::Registry(std::shared_ptr<RegistryHive> hive) : hive_(std::move(hive)) {}
 
-bool TRegistry::OpenKey(std::string_view keyPath, bool canCreate) {
+bool Registry::OpenKey(std::string_view keyPath, bool canCreate) {
     CloseKey();
     if (hive_) {
         key_ = hive_->OpenKey(keyPath, canCreate);
@@ -36,11 +36,11 @@ bool TRegistry::OpenKey(std::string_view keyPath, bool canCreate) {
     return key_.has_value();
 }
 
-bool TRegistry::ValueExists(std::string_view name) {
+bool Registry::ValueExists(std::string_view name) {
     return key_ && hive_->GetValue(*key_, name).has_value();
 }
 
-int32_t TRegistry::ReadInteger(std::string_view name) {
+int32_t Registry::ReadInteger(std::string_view name) {
     const auto value = key_ ? hive_->GetValue(*key_, name) : std::nullopt;
     // A number is read into a 4-byte buffer: anything larger does not fit, whatever its type.
     if (!value || value->DataSize() > 4) {
@@ -56,11 +56,11 @@ int32_t TRegistry::ReadInteger(std::string_view name) {
     return static_cast<int32_t>(number);
 }
 
-void TRegistry::WriteInteger(std::string_view name, int32_t number) {
+void Registry::WriteInteger(std::string_view name, int32_t number) {
     Write(name, RegValue::FromDWord(static_cast<uint32_t>(number)));
 }
 
-std::string TRegistry::ReadString(std::string_view name) {
+std::string Registry::ReadString(std::string_view name) {
     const auto value = key_ ? hive_->GetValue(*key_, name) : std::nullopt;
     if (!value) {
         return "";
@@ -71,19 +71,19 @@ std::string TRegistry::ReadString(std::string_view name) {
     return value->data;
 }
 
-void TRegistry::WriteString(std::string_view name, std::string_view text) {
+void Registry::WriteString(std::string_view name, std::string_view text) {
     Write(name, RegValue::FromString(std::string(text)));
 }
 
-bool TRegistry::DeleteValue(std::string_view name) {
+bool Registry::DeleteValue(std::string_view name) {
     return key_ && hive_->DeleteValue(*key_, name);
 }
 
-void TRegistry::GetValueNames(std::vector<std::string>& names) {
+void Registry::GetValueNames(std::vector<std::string>& names) {
     names = key_ ? hive_->ValueNames(*key_) : std::vector<std::string>{};
 }
 
-void TRegistry::Write(std::string_view name, const RegValue& value) {
+void Registry::Write(std::string_view name, const RegValue& value) {
     if (!key_ || !hive_->SetValue(*key_, name, value)) {
         throw ERegistryException(SetDataFailedMessage(name));
     }

@@ -32,12 +32,12 @@ std::string GetDataFailedMessage(std::string_view valueName);  // "Echec à l'ob
 std::string WrongDataTypeMessage(std::string_view valueName);  // "Type de données incorrect ..."
 std::string SetDataFailedMessage(std::string_view valueName);  // "Echec à la définition ..."
 
-class TRegistry {
+class Registry {
   public:
     // On the process hive.
-    TRegistry();
+    Registry();
     // On the given hive; null behaves as a hive that cannot be opened.
-    explicit TRegistry(std::shared_ptr<RegistryHive> hive);
+    explicit Registry(std::shared_ptr<RegistryHive> hive);
 
     // Opens the key at the path, creating it and its parents when canCreate is set. False when
     // the hive cannot be opened or the key cannot be opened or created.

@@ -10,6 +10,7 @@
 
 #include "platform/codepage/CaseFold.h"
 #include "platform/codepage/Cp1252.h"
+#include "platform/program/LocalTime.h"
 
 namespace gx {
 namespace {
@@ -231,15 +232,6 @@ OpenOutcome TryOpen(const std::string& path, sqlite3** out) {
     return OpenOutcome::Opened;
 }
 
-std::string TimeStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
 // Moves a damaged hive and its journal files out of the way, under one new name. False when the
 // file cannot be moved (then no fresh hive can take its place).
 bool SetAside(const std::string& path, const struct stat& seen) {
@@ -247,7 +239,8 @@ bool SetAside(const std::string& path, const struct stat& seen) {
     if (stat(path.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino) {
         return true;  // another process has already replaced it
     }
-    const std::string aside = path + ".damaged-" + TimeStamp();
+    const std::string aside =
+        path + ".damaged-" + LocalTimeText(std::time(nullptr), "%Y%m%d-%H%M%S");
     if (std::rename(path.c_str(), aside.c_str()) != 0) {
         std::fprintf(stderr,
                      "gardalix: le registre %s est endommagé et ne peut être mis de côté ; "

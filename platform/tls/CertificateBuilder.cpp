@@ -6,6 +6,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include "platform/text/Hex.h"
+
 namespace gx::tls {
 namespace {
 
@@ -93,13 +95,7 @@ std::string Fingerprint(X509* certificate) {
     if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) {
         return {};
     }
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0x0F];
-    }
-    return hex;
+    return LowerHex(digest, length);
 }
 
 std::string CertificatePem(X509* certificate) {

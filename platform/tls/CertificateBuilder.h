@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/tls/OpenSslHandles.h"
+#include "platform/program/OpenSslHandles.h"
 
 namespace gx::tls {
 

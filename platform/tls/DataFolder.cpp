@@ -3,7 +3,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "platform/program/UserDataFolder.h"
 
 namespace gx::tls {
 namespace {
@@ -25,21 +26,12 @@ bool MakeFolders(const std::string& path) {
 
 }  // namespace
 
-std::string UserDataBase(const std::string& home, const std::string& xdgDataHome) {
-    if (!xdgDataHome.empty() && xdgDataHome.front() == '/') {
-        return xdgDataHome;
-    }
-    return home.empty() ? std::string("/tmp") : home + "/.local/share";
-}
-
 std::string InterceptionFolder(const std::string& base, const std::string& name) {
-    return base + "/gardalix/" + name;
+    return ProgramDataFolder(base, name);
 }
 
 std::string CurrentUserInterceptionFolder() {
-    const char* home = std::getenv("HOME");
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    return InterceptionFolder(UserDataBase(home ? home : "", xdg ? xdg : ""));
+    return InterceptionFolder(CurrentUserDataBase());
 }
 
 bool MakeInterceptionFolder(const std::string& base, const std::string& name) {

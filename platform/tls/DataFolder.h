@@ -10,11 +10,7 @@ namespace gx::tls {
 
 inline constexpr char kDataFolderName[] = "netfilter2";
 
-// The data base folder for a user: xdgDataHome when it is an absolute path, else
-// home + "/.local/share" (or "/tmp" without a home). Nothing is created.
-std::string UserDataBase(const std::string& home, const std::string& xdgDataHome);
-
-// base + "/gardalix/" + name.
+// base + "/gardalix/" + name; the base is a user's data folder (platform/program/UserDataFolder.h).
 std::string InterceptionFolder(const std::string& base, const std::string& name = kDataFolderName);
 
 // The calling user's folder, from HOME and XDG_DATA_HOME.

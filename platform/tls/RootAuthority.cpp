@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/program/FdText.h"
+#include "platform/program/LocalTime.h"
 #include "platform/program/WholeFile.h"
 #include "platform/tls/CertificateBuilder.h"
 
@@ -30,17 +31,8 @@ std::string CommonNameOf(X509* certificate) {
     return name;
 }
 
-std::string DamagedSuffix() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, ".damaged-%Y%m%d-%H%M%S", &local);
-    return stamp;
-}
-
 void SetAside(const std::string& folder) {
-    std::string suffix = DamagedSuffix();
+    const std::string suffix = LocalTimeText(std::time(nullptr), ".damaged-%Y%m%d-%H%M%S");
     for (const char* name : {kRootKeyFile, kRootCertificateFile}) {
         std::string path = folder + "/" + name;
         if (Exists(path)) {

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/tls/OpenSslHandles.h"
+#include "platform/program/OpenSslHandles.h"
 
 namespace gx::tls {
 

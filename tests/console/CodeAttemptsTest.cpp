@@ -1,7 +1,7 @@
 // Wrong parental codes in a row and the growing wait they impose, on a clock of the test's own.
 #include <gtest/gtest.h>
 
-#include "console/GX_CodeAttempts.h"
+#include "console/CodeAttempts.h"
 
 namespace gx::test {
 namespace {
@@ -12,7 +12,7 @@ using std::chrono::seconds;
 class CodeAttemptsTest : public ::testing::Test {
   protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(10)};
-    TCodeAttempts attempts{[this] { return now; }};
+    CodeAttempts attempts{[this] { return now; }};
 
     void Wrong(int times) {
         for (int i = 0; i < times; ++i)

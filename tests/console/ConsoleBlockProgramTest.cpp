@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_Program.h"
-#include "console/GX_SidePages.h"
+#include "console/ProgramStart.h"
+#include "console/SidePages.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ProductSite.h"

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_SidePages.h"
-#include "engine/PornFilter.h"
+#include "console/SidePages.h"
+#include "engine/ChildProtection.h"
 
 namespace gx::test {
 namespace {

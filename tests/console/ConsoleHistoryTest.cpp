@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_SidePages.h"
+#include "console/SidePages.h"
 
 namespace gx::test {
 namespace {

@@ -8,8 +8,8 @@
 #include <deque>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_ParentalCodeDlg.h"
-#include "store/GX_ParentalCode.h"
+#include "console/ParentalCodeDialog.h"
+#include "store/ParentalCode.h"
 
 namespace gx::test {
 namespace {
@@ -97,7 +97,7 @@ class ConsoleParentalCodeTest : public ConsoleTest {
 };
 
 TEST_F(ConsoleParentalCodeTest, ANewCodeMustHave4To12CharactersAndBeEnteredTwiceTheSame) {
-    TDefineParentalCodeDlg dialog(nullptr);
+    DefineParentalCodeDialog dialog(nullptr);
     auto* first = dialog.findChild<QLineEdit*>(QStringLiteral("EditNewCode"));
     auto* second = dialog.findChild<QLineEdit*>(QStringLiteral("EditConfirmCode"));
     auto* message = dialog.findChild<QLabel*>(QStringLiteral("LabelMessage"));

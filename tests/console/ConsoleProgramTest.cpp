@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_Program.h"
+#include "console/ProgramStart.h"
 #include "platform/instance/InstanceLock.h"
 
 namespace gx::test {

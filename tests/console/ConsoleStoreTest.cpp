@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_SidePages.h"
-#include "engine/PornFilter.h"
+#include "console/SidePages.h"
+#include "engine/ChildProtection.h"
 #include "platform/registry/HiveLocation.h"
 #include "platform/registry/Registry.h"
-#include "store/GX_ParentalCode.h"
+#include "store/ParentalCode.h"
 
 namespace gx::test {
 namespace {
@@ -47,16 +47,16 @@ class ConsoleStoreTest : public ConsoleTest {
         return console;
     }
 
-    static std::optional<int32_t> StoredPornFilter() {
-        TRegistry registry;
-        if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kPornFilterValue)) {
+    static std::optional<int32_t> StoredAdultFilter() {
+        Registry registry;
+        if (!registry.OpenKey(kGardalixKey, false) || !registry.ValueExists(kAdultFilterValue)) {
             return std::nullopt;
         }
-        return registry.ReadInteger(kPornFilterValue);
+        return registry.ReadInteger(kAdultFilterValue);
     }
 
-    static void Store(const std::function<void(TRegistry&)>& write) {
-        TRegistry registry;
+    static void Store(const std::function<void(Registry&)>& write) {
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         write(registry);
     }
@@ -68,14 +68,14 @@ TEST_F(ConsoleStoreTest, TheSettingFollowsApplyAndDefaultAcrossRestarts) {
     {
         auto console = StoreConsole();
         ASSERT_TRUE(console->FormCreate());
-        EXPECT_EQ(StoredPornFilter(), 0);  // created on the first start
+        EXPECT_EQ(StoredAdultFilter(), 0);  // created on the first start
         auto* box = Child<QCheckBox>(*console, "checkBlockPorn");
         EXPECT_FALSE(box->isChecked());
 
         box->click();
-        EXPECT_EQ(StoredPornFilter(), 0);  // nothing happens before Apply
+        EXPECT_EQ(StoredAdultFilter(), 0);  // nothing happens before Apply
         Child<QPushButton>(*console, "buttonAppliquerConfiguration")->click();
-        EXPECT_EQ(StoredPornFilter(), 1);
+        EXPECT_EQ(StoredAdultFilter(), 1);
         EXPECT_TRUE(PornFilterOn);
     }
     PornFilterOn = false;
@@ -85,25 +85,25 @@ TEST_F(ConsoleStoreTest, TheSettingFollowsApplyAndDefaultAcrossRestarts) {
         EXPECT_TRUE(PornFilterOn);
         EXPECT_TRUE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
         Child<QPushButton>(*console, "buttonConfigurationDefaut")->click();
-        EXPECT_EQ(StoredPornFilter(), 0);
+        EXPECT_EQ(StoredAdultFilter(), 0);
         EXPECT_FALSE(PornFilterOn);
         EXPECT_FALSE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
     }
 }
 
 TEST_F(ConsoleStoreTest, AStoredTwoReadsAsOffAndStaysUntilApply) {
-    Store([](TRegistry& registry) { registry.WriteInteger(kPornFilterValue, 2); });
+    Store([](Registry& registry) { registry.WriteInteger(kAdultFilterValue, 2); });
     auto console = StoreConsole();
     ASSERT_TRUE(console->FormCreate());
     EXPECT_FALSE(PornFilterOn);
     EXPECT_FALSE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
-    EXPECT_EQ(StoredPornFilter(), 2);
+    EXPECT_EQ(StoredAdultFilter(), 2);
     Child<QPushButton>(*console, "buttonAppliquerConfiguration")->click();
-    EXPECT_EQ(StoredPornFilter(), 0);
+    EXPECT_EQ(StoredAdultFilter(), 0);
 }
 
 TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownCountsAsOffAndTheProtectionStarts) {
-    Store([](TRegistry& registry) { registry.WriteString(kPornFilterValue, "1"); });
+    Store([](Registry& registry) { registry.WriteString(kAdultFilterValue, "1"); });
     auto console = StoreConsole();
     ModalAnswerer answerer(QMessageBox::Ok);
 
@@ -135,7 +135,7 @@ TEST_F(ConsoleStoreTest, ABlockBecomesOneStoredEntryWithItsProgramListedByTheHis
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0].name.ends_with("|bad.example/a|b|Site malveillant")) << entries[0].name;
     EXPECT_EQ(entries[0].program, "/usr/bin/wget");
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey(kLogsKey, false));
     EXPECT_EQ(registry.ReadString(entries[0].name), "/usr/bin/wget");
 
@@ -164,7 +164,7 @@ TEST_F(ConsoleStoreTest, TheParentalCodeSetOnTheTabIsStoredAsAHashThatDoesNotHol
         ASSERT_EQ(answerer.seen.size(), 2u);  // the dialog, then "Le code parental est défini."
     }
 
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey(kGardalixKey, false));
     const std::string stored = registry.ReadString(kParentalCodeValue);
     EXPECT_TRUE(stored.starts_with("pbkdf2-sha256$")) << stored;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "console/GX_Services.h"
-#include "engine/PornFilter.h"
+#include "console/ConsoleServices.h"
+#include "engine/ChildProtection.h"
 
 class QApplication;
 

@@ -11,10 +11,10 @@
 #include <QToolButton>
 
 #include "ConsoleTestSupport.h"
-#include "console/GX_Program.h"
-#include "console/GX_SidePages.h"
-#include "engine/PornFilter.h"
-#include "update/GX_ListsRefresh.h"
+#include "console/ProgramStart.h"
+#include "console/SidePages.h"
+#include "engine/ChildProtection.h"
+#include "update/ListsRefresh.h"
 
 namespace gx::test {
 namespace {
@@ -35,7 +35,7 @@ TEST_F(ConsoleViewsTest, TheWindowIsBorderlessWithItsBandStatusPanelAndFourSideT
     EXPECT_EQ(hide->cursor().shape(), Qt::PointingHandCursor);
 
     const char* captions[] = {"Filtrage", "Protection\nEnfants", "Historique", "Aide\nMise à jour"};
-    TSidePageControl* pages = console->Pages();
+    SidePageControl* pages = console->Pages();
     ASSERT_EQ(pages->Count(), 4);
     for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
@@ -224,11 +224,11 @@ TEST_F(ConsoleViewsTest, TheFiltrageTabShowsTheListsInUseAndFollowsTheirRefresh)
     EXPECT_EQ(storedLoads, 1);
     QLabel* label = Child<QLabel>(console, "LabelListes");
     EXPECT_EQ(label->text(), QString::fromStdString(summary));
-    ASSERT_NE(console.ListsRefresh(), nullptr);
-    EXPECT_TRUE(console.ListsRefresh()->Timer()->isActive());  // the first refresh, in a minute
+    ASSERT_NE(console.ListsRefresher(), nullptr);
+    EXPECT_TRUE(console.ListsRefresher()->Timer()->isActive());  // the first refresh, in a minute
 
     summary = "Listes mises à jour le 10/12/2026 à 14:00 : 5 adresses et 2 sites entiers bloqués.";
-    emit console.ListsRefresh()->ListsChanged();
+    emit console.ListsRefresher()->ListsChanged();
     EXPECT_EQ(label->text(), QString::fromStdString(summary));
 }
 

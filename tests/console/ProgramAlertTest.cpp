@@ -2,7 +2,7 @@
 // per program per hour.
 #include <gtest/gtest.h>
 
-#include "console/GX_ProgramAlert.h"
+#include "console/ProgramAlert.h"
 
 namespace gx::test {
 namespace {
@@ -42,7 +42,7 @@ TEST(ProgramAlertTest, BrowsersAreKnownByTheNameOfTheirExecutable) {
 class ProgramAlertsTest : public ::testing::Test {
   protected:
     std::chrono::steady_clock::time_point now{std::chrono::hours(100)};
-    TProgramAlerts alerts{[this] { return now; }};
+    ProgramAlerts alerts{[this] { return now; }};
 
     static BlockEvent Block(const std::string& program, const std::string& reason) {
         return BlockEvent{"bad.example/", reason, program, 77};

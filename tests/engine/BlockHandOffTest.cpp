@@ -7,7 +7,7 @@
 #include "engine/Admission.h"
 #include "engine/ConnectionPrograms.h"
 
-#include "engine/PornFilter.h"
+#include "engine/ChildProtection.h"
 #include "engine/RequestVerdict.h"
 #include "tests/engine/FakeEngineFixture.h"
 

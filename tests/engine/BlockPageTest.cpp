@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/BlockPage.h"
-#include "engine/PornFilter.h"
+#include "engine/ChildProtection.h"
 #include "engine/RequestVerdict.h"
 #include "platform/codepage/Cp1252.h"
 #include "tests/engine/FakeEngineFixture.h"

@@ -13,8 +13,8 @@
 
 #include "engine/Admission.h"
 #include "engine/BlockPage.h"
+#include "engine/ChildProtection.h"
 #include "engine/GX_Main.h"
-#include "engine/PornFilter.h"
 #include "engine/RequestVerdict.h"
 #include "lists/ProductSite.h"
 #include "platform/interception/Interception.h"

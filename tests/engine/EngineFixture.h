@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ChildProtection.h"
 #include "engine/GX_Main.h"
-#include "engine/PornFilter.h"
 #include "lists/GX_MalwareURL.h"
 #include "lists/GX_PornURL.h"
 #include "lists/ListFile.h"
@@ -47,7 +47,7 @@ class EngineTestBase : public ::testing::Test {
     // Windows-1252 entries, written as list files and loaded as the console does.
     void LoadLists(const std::vector<std::string>& malware, const std::vector<std::string>& adult) {
         ASSERT_TRUE(LoadMalwareURLList(WriteList("gx_mu.dat", malware, kMalwareRecordSize)));
-        ASSERT_TRUE(LoadPornURLList(WriteList("gx_pu.dat", adult, kPornRecordSize)));
+        ASSERT_TRUE(LoadPornURLList(WriteList("gx_pu.dat", adult, kAdultRecordSize)));
     }
 
     std::string WriteList(const std::string& name, const std::vector<std::string>& entries,

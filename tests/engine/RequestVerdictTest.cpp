@@ -1,6 +1,6 @@
 // Request inspection: the address rebuilt from a request, the verdict and its order, what each
 // callback posts and answers.
-#include "engine/PornFilter.h"
+#include "engine/ChildProtection.h"
 #include "engine/RequestVerdict.h"
 #include "lists/ProductSite.h"
 #include "tests/engine/FakeEngineFixture.h"

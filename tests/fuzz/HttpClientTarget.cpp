@@ -78,7 +78,7 @@ int FuzzHttpResponse(const uint8_t* data, size_t size) {
     server.SetReply(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
 
     THttpCli http("fuzz");
-    TMemoryStream body;
+    MemoryStream body;
     http.ReceiveStream = &body;
     http.URL = server.Url() + "/update2024/gardalix/fr/gardalix2024id.txt";
     http.TimeoutMs = 2000;

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "fuzz/FuzzTargets.h"
-#include "update/GX_BuildFile.h"
-#include "update/GX_BuildWriter.h"
-#include "update/GX_ListBundle.h"
-#include "update/GX_ListsIndex.h"
-#include "update/GX_UpdateProtocol.h"
+#include "update/BuildFile.h"
+#include "update/BuildWriter.h"
+#include "update/ListBundle.h"
+#include "update/ListsIndex.h"
+#include "update/UpdateProtocol.h"
 
 namespace gx::fuzz {
 namespace {

@@ -12,9 +12,9 @@
 #include <QUrl>
 
 #include "host/FmxUtils.h"
-#include "host/GX_WindowsDir.h"
 #include "host/GX_detect_win10.h"
 #include "host/GX_megakillprocess.h"
+#include "host/WindowsDir.h"
 
 // Readable failures.
 inline void PrintTo(const QString& text, std::ostream* out) {

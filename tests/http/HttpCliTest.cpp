@@ -66,7 +66,7 @@ class HttpCliTest : public ::testing::Test {
     }
 
     THttpCli http{"HTTP"};
-    TMemoryStream body;
+    MemoryStream body;
     std::optional<std::uint16_t> requestDone;
 };
 
@@ -633,7 +633,7 @@ TEST_F(HttpCliTest, LargeBodyGoesToTheFileAsItArrives) {
          payload})});
     QTemporaryDir folder;
     const std::string path = QDir(folder.path()).filePath("gxsoft.dat").toStdString();
-    auto file = TFileStream::Create(path);
+    auto file = FileStream::Create(path);
     ASSERT_NE(file, nullptr);
     http.ReceiveStream = file.get();
     std::int64_t delivered = 0;
@@ -657,7 +657,7 @@ TEST_F(HttpCliTest, LargeBodyGoesToTheFileAsItArrives) {
 
 TEST_F(HttpCliTest, BodyThatCannotBeStoredFailsTheRequest) {
     ScriptedServer server({Answer({"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndata"})});
-    auto full = TFileStream::Create("/dev/full");  // every write fails: the disk is full
+    auto full = FileStream::Create("/dev/full");  // every write fails: the disk is full
     ASSERT_NE(full, nullptr);
     http.ReceiveStream = full.get();
     const Outcome outcome = Get(server.Url("/"));

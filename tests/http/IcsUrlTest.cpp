@@ -11,7 +11,7 @@ namespace {
 struct SplitCase {
     const char* address;
     const char* basePath;
-    TUrlParts expected;  // scheme, user, password, host, port, path
+    UrlParts expected;  // scheme, user, password, host, port, path
 };
 
 TEST(SplitUrl, CutsAddressesIntoTheirSixParts) {
@@ -47,7 +47,7 @@ TEST(SplitUrl, CutsAddressesIntoTheirSixParts) {
     };
     for (const SplitCase& c : cases) {
         SCOPED_TRACE(std::string(c.address) + " on base " + c.basePath);
-        const TUrlParts parts = SplitUrl(c.address, c.basePath);
+        const UrlParts parts = SplitUrl(c.address, c.basePath);
         EXPECT_EQ(parts.scheme, c.expected.scheme);
         EXPECT_EQ(parts.user, c.expected.user);
         EXPECT_EQ(parts.password, c.expected.password);

@@ -10,7 +10,7 @@ namespace gx {
 namespace {
 
 TEST(Streams, MemoryStreamWritesAtItsPositionAndCutsBack) {
-    TMemoryStream stream;
+    MemoryStream stream;
     ASSERT_TRUE(stream.Write("hello world", 11));
     ASSERT_TRUE(stream.SetSize(5));
     EXPECT_EQ(stream.Data(), "hello");
@@ -30,7 +30,7 @@ TEST(Streams, FileStreamCreatesEmptiesWritesAndCutsBack) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("old content");
     }
-    auto stream = TFileStream::Create(path);
+    auto stream = FileStream::Create(path);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->Size(), 0);
     ASSERT_TRUE(stream->Write("redirect body", 13));
@@ -42,7 +42,7 @@ TEST(Streams, FileStreamCreatesEmptiesWritesAndCutsBack) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toStdString(), "final");
 
-    EXPECT_EQ(TFileStream::Create(QDir(folder.path()).filePath("no/such/folder/x").toStdString()),
+    EXPECT_EQ(FileStream::Create(QDir(folder.path()).filePath("no/such/folder/x").toStdString()),
               nullptr);
 }
 

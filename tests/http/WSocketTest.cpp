@@ -53,7 +53,7 @@ TEST(WSocket, ConnectsSendsReceivesAndReportsTheServersClose) {
     EXPECT_EQ(probe.received, "hello world");
     EXPECT_EQ(server.Requests().at(0), "ping\r\n\r\n");
     EXPECT_EQ(probe.events, (std::vector<std::string>{"dns 0", "connected 0", "closed 0"}));
-    EXPECT_EQ(socket.State(), TSocketState::Closed);
+    EXPECT_EQ(socket.State(), SocketState::Closed);
 }
 
 TEST(WSocket, RefusedConnectionEndsTheAttemptThenCloses) {
@@ -92,7 +92,7 @@ TEST(WSocket, AttemptsThatCannotStartReturnTheirCodeAtOnce) {
         SCOPED_TRACE(std::string(c.address) + ":" + c.port + " from " + c.localAddr);
         TWSocket socket;
         EXPECT_EQ(socket.Connect(c.address, c.port, c.localAddr), c.code);
-        EXPECT_EQ(socket.State(), TSocketState::Closed);
+        EXPECT_EQ(socket.State(), SocketState::Closed);
     }
 }
 

@@ -31,7 +31,7 @@ class BlockLists : public ::testing::Test {
         return LoadMalwareURLList(folder_.File("gx_mu.dat"));
     }
     bool LoadAdult(const std::vector<std::string>& entries, const std::string& extra = "") {
-        WriteBytes(folder_.File("gx_pu.dat"), Records(entries, kPornRecordSize) + extra);
+        WriteBytes(folder_.File("gx_pu.dat"), Records(entries, kAdultRecordSize) + extra);
         return LoadPornURLList(folder_.File("gx_pu.dat"));
     }
     TempFolder folder_;
@@ -81,7 +81,7 @@ TEST_F(BlockLists, AdultLookupFindsAPatternAnywhereWithLetterCaseSignificant) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
         EXPECT_EQ(IsPornURL(c.address), c.hit);
-        EXPECT_EQ(IsPornURLByScan(c.address), c.hit);
+        EXPECT_EQ(IsAdultUrlByScan(c.address), c.hit);
     }
 }
 
@@ -106,7 +106,7 @@ TEST_F(BlockLists, RecordEdgeCases) {
 
 TEST_F(BlockLists, AnAdultRecordLongerThanItsSlotKeepsItsFirst128Characters) {
     const std::string pattern = std::string(127, 'p') + "QR";  // 129 characters
-    std::string record = ScrambleRecord(pattern.substr(0, 128), kPornRecordSize);
+    std::string record = ScrambleRecord(pattern.substr(0, 128), kAdultRecordSize);
     record[0] = static_cast<char>(200);  // the length byte claims more than the record holds
     WriteBytes(folder_.File("gx_pu.dat"), record);
     ASSERT_TRUE(LoadPornURLList(folder_.File("gx_pu.dat")));
@@ -263,7 +263,7 @@ TEST_F(BlockLists, AdultPatternsAreMatchedWithTheirEscapesInCanonicalForm) {
         std::vector<std::string> patterns;
         const char* address;
         bool exact;      // IsPornURL
-        bool canonical;  // IsPornCanonicalURL
+        bool canonical;  // IsAdultCanonicalUrl
     };
     const Case cases[] = {
         {{"casino"}, "a.example/c%61sino", false, true},
@@ -280,7 +280,7 @@ TEST_F(BlockLists, AdultPatternsAreMatchedWithTheirEscapesInCanonicalForm) {
         SCOPED_TRACE(c.address);
         ASSERT_TRUE(LoadAdult(c.patterns));
         EXPECT_EQ(IsPornURL(c.address), c.exact);
-        EXPECT_EQ(IsPornCanonicalURL(c.address, CanonicalAddress(c.address)), c.canonical);
+        EXPECT_EQ(IsAdultCanonicalUrl(c.address, CanonicalAddress(c.address)), c.canonical);
     }
 }
 
@@ -295,7 +295,7 @@ TEST_F(BlockLists, AdultAnswersEqualThePlainScan) {
         for (int i = 0; i < 2000; ++i) {
             const std::string address = RandomText(random, 40);
             SCOPED_TRACE(address);
-            ASSERT_EQ(IsPornURL(address), IsPornURLByScan(address));
+            ASSERT_EQ(IsPornURL(address), IsAdultUrlByScan(address));
         }
     }
 }
@@ -303,7 +303,7 @@ TEST_F(BlockLists, AdultAnswersEqualThePlainScan) {
 TEST(ShippedLists, LoadFromTheProgramDirectoryAndHoldTheTestPage) {
     const std::string programDir = GX_PROGRAM_DIR "/";
     ASSERT_TRUE(LoadMalwareURLList(programDir + kMalwareListFileName));
-    ASSERT_TRUE(LoadPornURLList(programDir + kPornListFileName));
+    ASSERT_TRUE(LoadPornURLList(programDir + kAdultListFileName));
     EXPECT_GT(MalwareURLCount(), 6000u);
     EXPECT_TRUE(IsMalwareURL(kTestPageAddress));
     EXPECT_TRUE(IsMalwareURL(std::string(kProductSiteHost) + "/test_malware"));

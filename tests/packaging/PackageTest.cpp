@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "console/GX_Texts.h"
+#include "console/ConsoleTexts.h"
 #include "lists/ProductSite.h"
 #include "support/RunCommand.h"
 #include "support/TempFolder.h"

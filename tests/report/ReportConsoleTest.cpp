@@ -20,7 +20,7 @@ class ReportConsoleTest : public gx::testing::TempHiveTest {
     }
 
     void NameServer(const std::string& base) {
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteString("REPORT_SERVER", base);
     }

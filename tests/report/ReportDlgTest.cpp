@@ -168,7 +168,7 @@ TEST_F(ReportDlgTest, IsABorderlessWhiteWindowWithTheControlsInPlace) {
 TEST_F(ReportDlgTest, StartsEmptyWithTheFocusOnTheAddressAndTabsThroughTheThreeFields) {
     for (const Twin& twin : Twins()) {
         SCOPED_TRACE(twin.name);
-        std::unique_ptr<TReportDlg> dialog = twin.make();
+        std::unique_ptr<ReportDialog> dialog = twin.make();
         EXPECT_TRUE(Child<QLineEdit>(*dialog, "URL")->text().isEmpty());
         EXPECT_TRUE(Child<QPlainTextEdit>(*dialog, "Description")->toPlainText().isEmpty());
         EXPECT_TRUE(Child<QLineEdit>(*dialog, "Email")->text().isEmpty());
@@ -339,9 +339,9 @@ TEST_F(ReportDlgTest, KeepsTheTextsInTheFieldsAfterASending) {
 }
 
 TEST_F(ReportDlgTest, AnnulerAndTheClosePictureCloseWithoutSending) {
-    const std::function<void(TReportDlg&)> closers[] = {
-        [](TReportDlg& dialog) { Press(dialog, "Button2"); },
-        [](TReportDlg& dialog) {
+    const std::function<void(ReportDialog&)> closers[] = {
+        [](ReportDialog& dialog) { Press(dialog, "Button2"); },
+        [](ReportDialog& dialog) {
             QTest::mouseClick(Child<QWidget>(dialog, "ImageReduitFenetre"), Qt::LeftButton);
         },
     };

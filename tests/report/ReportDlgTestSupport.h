@@ -20,7 +20,7 @@ namespace gx::test {
 
 struct Twin {
     const char* name;
-    std::function<std::unique_ptr<TReportDlg>()> make;
+    std::function<std::unique_ptr<ReportDialog>()> make;
 };
 
 inline std::vector<Twin> Twins() {
@@ -43,8 +43,8 @@ class ReportDlgTest : public ::testing::Test {
   protected:
     void SetUp() override { App(); }
 
-    std::unique_ptr<TReportDlg> Shown(const Twin& twin, const std::string& base) {
-        std::unique_ptr<TReportDlg> dialog = twin.make();
+    std::unique_ptr<ReportDialog> Shown(const Twin& twin, const std::string& base) {
+        std::unique_ptr<ReportDialog> dialog = twin.make();
         dialog->ServerBase = [base] { return base; };
         dialog->CustomerCode = [] { return std::uint16_t{4242}; };
         dialog->Pause = [this](int ms) { pauses.push_back(ms); };
@@ -52,7 +52,7 @@ class ReportDlgTest : public ::testing::Test {
         return dialog;
     }
 
-    static void Press(TReportDlg& dialog, const char* button) {
+    static void Press(ReportDialog& dialog, const char* button) {
         Child<QPushButton>(dialog, button)->click();
     }
 

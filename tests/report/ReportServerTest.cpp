@@ -40,8 +40,8 @@ TEST(ReportServerNameTest, TakesHttpAddressesOfAHostAndRefusesTheRest) {
 
 class ReportServerTest : public testing::TempHiveTest {
   protected:
-    static void Store(const std::function<void(TRegistry&)>& write) {
-        TRegistry registry;
+    static void Store(const std::function<void(Registry&)>& write) {
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         write(registry);
     }
@@ -49,22 +49,22 @@ class ReportServerTest : public testing::TempHiveTest {
 
 TEST_F(ReportServerTest, IsTheBuiltInServerWithoutAValue) {
     EXPECT_EQ(ReportServerBase(), "http://update.brevane.example");
-    Store([](TRegistry& registry) { registry.WriteInteger("PORN_FILTER", 0); });
+    Store([](Registry& registry) { registry.WriteInteger("PORN_FILTER", 0); });
     EXPECT_EQ(ReportServerBase(), "http://update.brevane.example");
 }
 
 TEST_F(ReportServerTest, IsTheServerNamedInTheProgramsKey) {
-    Store([](TRegistry& registry) {
+    Store([](Registry& registry) {
         registry.WriteString("REPORT_SERVER", "http://127.0.0.1:8080/");
     });
     EXPECT_EQ(ReportServerBase(), "http://127.0.0.1:8080");
 }
 
 TEST_F(ReportServerTest, IsTheBuiltInServerWhenTheValueNamesNone) {
-    const std::function<void(TRegistry&)> values[] = {
-        [](TRegistry& registry) { registry.WriteString("REPORT_SERVER", "ftp://reports.example"); },
-        [](TRegistry& registry) { registry.WriteString("REPORT_SERVER", ""); },
-        [](TRegistry& registry) { registry.WriteInteger("REPORT_SERVER", 8080); },
+    const std::function<void(Registry&)> values[] = {
+        [](Registry& registry) { registry.WriteString("REPORT_SERVER", "ftp://reports.example"); },
+        [](Registry& registry) { registry.WriteString("REPORT_SERVER", ""); },
+        [](Registry& registry) { registry.WriteInteger("REPORT_SERVER", 8080); },
     };
     int index = 0;
     for (const auto& write : values) {

@@ -4,7 +4,7 @@
 #include "platform/registry/Registry.h"
 #include "platform/registry/TempHive.h"
 #include "store/GX_ConfigReg.h"
-#include "store/GX_ParentalCode.h"
+#include "store/ParentalCode.h"
 
 namespace gx {
 namespace {
@@ -73,7 +73,7 @@ TEST_F(ParentalCodeTest, TheHashIsKeptInTheProgramsKeyAndRemoved) {
     WriteParentalCodeHash(hash);
     CloseProcessHive();
     EXPECT_EQ(ReadParentalCodeHash(), hash);
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey(kGardalixKey, false));
     EXPECT_EQ(registry.ReadString(kParentalCodeValue), hash);
 
@@ -83,7 +83,7 @@ TEST_F(ParentalCodeTest, TheHashIsKeptInTheProgramsKeyAndRemoved) {
 }
 
 TEST_F(ParentalCodeTest, AValueOfTheWrongTypeRaisesRatherThanCountAsNoCode) {
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
     registry.WriteInteger(kParentalCodeValue, 1);
     EXPECT_THROW(ReadParentalCodeHash(), ERegistryException);

@@ -12,11 +12,11 @@ class ConfigRegPornFilterTest : public testing::TempHiveTest {
     // The stored PORN_FILTER, read straight from the hive; nullopt when missing.
     std::optional<RegValue> Stored() {
         const auto key = ProcessHive()->OpenKey(kGardalixKey, false);
-        return key ? ProcessHive()->GetValue(*key, kPornFilterValue) : std::nullopt;
+        return key ? ProcessHive()->GetValue(*key, kAdultFilterValue) : std::nullopt;
     }
     void Store(const RegValue& value) {
         ASSERT_TRUE(ProcessHive()->SetValue(*ProcessHive()->OpenKey(kGardalixKey, true),
-                                            kPornFilterValue, value));
+                                            kAdultFilterValue, value));
     }
 };
 

@@ -3,9 +3,9 @@
 
 #include <functional>
 
-#include "update/GX_BuildFile.h"
-#include "update/GX_BuildWriter.h"
-#include "update/GX_ListBundle.h"
+#include "update/BuildFile.h"
+#include "update/BuildWriter.h"
+#include "update/ListBundle.h"
 
 namespace gx {
 namespace {

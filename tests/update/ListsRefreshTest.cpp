@@ -16,11 +16,11 @@
 #include "store/GX_ConfigReg.h"
 #include "support/RunCommand.h"
 #include "support/TempFolder.h"
-#include "update/GX_BuildFile.h"
-#include "update/GX_ListBundle.h"
-#include "update/GX_ListsIndex.h"
-#include "update/GX_ListsRefresh.h"
-#include "update/GX_UpdateSettings.h"
+#include "update/BuildFile.h"
+#include "update/ListBundle.h"
+#include "update/ListsIndex.h"
+#include "update/ListsRefresh.h"
+#include "update/UpdateSettings.h"
 
 namespace gx::test {
 namespace {
@@ -66,7 +66,7 @@ class ListsRefreshTest : public gx::testing::TempHiveTest {
     }
 
     static void SetText(const char* name, const std::string& value) {
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteString(name, value);
     }
@@ -136,14 +136,14 @@ class ListsRefreshTest : public gx::testing::TempHiveTest {
     TempFolder site_;
     TempFolder programDir_;
     TempFolder store_;
-    TListsRefresh refresh_{Places()};
+    ListsRefresh refresh_{Places()};
 };
 
 TEST_F(ListsRefreshTest, ANewerBundleIsTakenAndTheNextRequestIsJudgedByItWithoutARestart) {
     ASSERT_TRUE(Blocked("shipped.example/"));
     ASSERT_FALSE(Blocked("new.example/payload.exe"));
     Publish("new.example/payload.exe\nwhole.example/*\n");
-    QSignalSpy changed(&refresh_, &TListsRefresh::ListsChanged);
+    QSignalSpy changed(&refresh_, &ListsRefresh::ListsChanged);
 
     const std::string line = refresh_.RefreshLists();
 
@@ -301,7 +301,7 @@ TEST_F(ListsRefreshTest, TheFallbackServerIsAskedWhenTheUpdateServerIsDown) {
 TEST_F(ListsRefreshTest, TheTimerRefreshesAMinuteAfterStartThenEveryConfiguredHours) {
     refresh_.Start();
     EXPECT_TRUE(refresh_.Timer()->isActive());
-    EXPECT_EQ(refresh_.Timer()->interval(), TListsRefresh::kFirstCheckMs);
+    EXPECT_EQ(refresh_.Timer()->interval(), ListsRefresh::kFirstCheckMs);
     Publish("new.example/\n");
     struct Case {
         int hours;
@@ -309,12 +309,12 @@ TEST_F(ListsRefreshTest, TheTimerRefreshesAMinuteAfterStartThenEveryConfiguredHo
         int indexRequests;
     };
     const Case cases[] = {
-        {0, TListsRefresh::kOffRecheckMs, 0},  // off: nothing asked, the setting read again later
+        {0, ListsRefresh::kOffRecheckMs, 0},  // off: nothing asked, the setting read again later
         {2, 2 * 60 * 60 * 1000, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.hours);
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteInteger(kListsRefreshHoursValue, c.hours);
         const int before = main_.Hits(kIndexPath);

@@ -16,8 +16,8 @@
 #include "store/GX_ConfigReg.h"
 #include "support/TempFolder.h"
 #include "update/GX_UpDateDlg.h"
-#include "update/GX_UpdateDialogs.h"
-#include "update/GX_UpdateSettings.h"
+#include "update/UpdateDialogs.h"
+#include "update/UpdateSettings.h"
 #include "update/gx_update.h"
 
 namespace gx::test {
@@ -69,7 +69,7 @@ class UpdateCheckTest : public gx::testing::TempHiveTest {
             downloadAtRestart = ReadAll(Target());
         };
         host.programDir = programDir_.Path().string() + "/";
-        client = std::make_unique<TUpdateClient>(std::move(host));
+        client = std::make_unique<UpdateClient>(std::move(host));
         client->CreateDialogs();
     }
 
@@ -85,12 +85,12 @@ class UpdateCheckTest : public gx::testing::TempHiveTest {
     }
 
     static void SetText(const char* name, const std::string& value) {
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteString(name, value);
     }
     static void SetNumber(const char* name, int32_t value) {
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteInteger(name, value);
     }
@@ -117,7 +117,7 @@ class UpdateCheckTest : public gx::testing::TempHiveTest {
     UpdateServer fallback_;
     gx::testing::TempFolder temp_;
     gx::testing::TempFolder programDir_;
-    std::unique_ptr<TUpdateClient> client;
+    std::unique_ptr<UpdateClient> client;
     bool protectionOn = true;
     int stops = 0;
     int quitTimers = 0;

@@ -7,12 +7,12 @@
 #include <filesystem>
 
 #include "UpdateTestSupport.h"
-#include "console/GX_Widgets.h"
+#include "console/Widgets.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/TempHive.h"
 #include "store/GX_ConfigReg.h"
 #include "support/TempFolder.h"
-#include "update/GX_UpdateSettings.h"
+#include "update/UpdateSettings.h"
 #include "update/gx_update.h"
 
 namespace gx::test {
@@ -27,7 +27,7 @@ class UpdateConsoleTest : public gx::testing::TempHiveTest {
         TempHiveTest::SetUp();
         App();
         cwd_ = std::filesystem::current_path();
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey(kGardalixKey, true));
         registry.WriteString(kUpdateServerValue, server_.Base());
         registry.WriteString(kUpdateServerFallbackValue, UnreachableBase());
@@ -38,7 +38,7 @@ class UpdateConsoleTest : public gx::testing::TempHiveTest {
         console_ = std::make_unique<TFormGardalix>(services_.Table());
         console_->EndProgram = [](int) {};
         ASSERT_TRUE(console_->FormCreate());
-        console_->UpdateClient().CreateDialogs();
+        console_->Updater().CreateDialogs();
     }
     void TearDown() override {
         console_.reset();
@@ -56,7 +56,7 @@ class UpdateConsoleTest : public gx::testing::TempHiveTest {
 TEST_F(UpdateConsoleTest, TheLinkAndItsPictureRunAUsersCheck) {
     for (const char* name : {"Label_MiseAJour", "ImageMiseAJour"}) {
         SCOPED_TRACE(name);
-        auto* link = console_->findChild<TLinkLabel*>(QLatin1String(name));
+        auto* link = console_->findChild<LinkLabel*>(QLatin1String(name));
         ASSERT_NE(link, nullptr);
         const int before = server_.Hits(kConnect);
         UpdateAnswerer answerer;
@@ -75,7 +75,7 @@ TEST_F(UpdateConsoleTest, TheTimerRunsOneSilentCheckThirtySecondsAfterCreation) 
     timer->start(10);  // the tick, without waiting thirty seconds
     UpdateAnswerer answerer;
     ASSERT_TRUE(SpinUntil([&] { return server_.Hits(kDescription) == 1; }));
-    ASSERT_TRUE(SpinUntil([&] { return !console_->UpdateClient().FUpdateRunning; }));
+    ASSERT_TRUE(SpinUntil([&] { return !console_->Updater().FUpdateRunning; }));
     EXPECT_FALSE(timer->isActive());
     EXPECT_TRUE(answerer.seen.empty());
     SpinUntil([] { return false; }, 300);

@@ -14,7 +14,7 @@
 #include "update/GX_MiseAjourDlg.h"
 #include "update/GX_MiseAjourQuestionDlg.h"
 #include "update/GX_UpDateDlg.h"
-#include "update/GX_UpdateDialogs.h"
+#include "update/UpdateDialogs.h"
 
 namespace gx::test {
 namespace {
@@ -38,12 +38,12 @@ class UpdateDialogsTest : public ::testing::Test {
     }
 
     QApplication& app_ = App();  // before any widget
-    TUpdateDialogs dialogs{nullptr};
+    UpdateDialogs dialogs{nullptr};
 };
 
 TEST_F(UpdateDialogsTest, EachDialogHasItsCaptionSizeFrameAndBanner) {
     const struct {
-        TUpdateDialog* dialog;
+        UpdateDialog* dialog;
         const char* name;
         QString caption;
         QSize size;
@@ -87,14 +87,14 @@ TEST_F(UpdateDialogsTest, EachDialogHasItsCaptionSizeFrameAndBanner) {
 TEST_F(UpdateDialogsTest, TheQuestionAndTheNoticeSitBottomRightTheOthersCentred) {
     const QRect screen = PrimaryScreenArea();
     ASSERT_FALSE(screen.isEmpty());
-    for (TUpdateDialog* corner : std::initializer_list<TUpdateDialog*>{
+    for (UpdateDialog* corner : std::initializer_list<UpdateDialog*>{
              &dialogs.MiseAjourQuestionDlg(), &dialogs.MiseAjourDlg()}) {
         SCOPED_TRACE(corner->objectName().toStdString());
         EXPECT_EQ(corner->pos(), QPoint(screen.width() - corner->width() - 1,
                                         screen.height() - corner->height() - 40));
     }
-    for (TUpdateDialog* centred :
-         std::initializer_list<TUpdateDialog*>{&dialogs.UpDateDlg(), &dialogs.GXMessageBoxDlg()}) {
+    for (UpdateDialog* centred :
+         std::initializer_list<UpdateDialog*>{&dialogs.UpDateDlg(), &dialogs.GXMessageBoxDlg()}) {
         SCOPED_TRACE(centred->objectName().toStdString());
         EXPECT_EQ(centred->geometry().center(), screen.center());
     }
@@ -192,7 +192,7 @@ TEST_F(UpdateDialogsTest, ALongMessageIsCutAtTheLabelsEdge) {
 }
 
 TEST_F(UpdateDialogsTest, ALinkLabelTakesTheHoverLookUnderTheMouse) {
-    TURLLabel* link = dialogs.MiseAjourQuestionDlg().URLLabel1;
+    UrlLabel* link = dialogs.MiseAjourQuestionDlg().URLLabel1;
     EXPECT_TRUE(link->font().underline());
     EXPECT_TRUE(link->styleSheet().contains(QStringLiteral("#007cc2")));
     QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));

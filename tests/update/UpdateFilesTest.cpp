@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "support/TempFolder.h"
-#include "update/GX_UpdateFiles.h"
+#include "update/UpdateFiles.h"
 
 namespace gx {
 namespace {

@@ -2,7 +2,7 @@
 // and progress.
 #include <gtest/gtest.h>
 
-#include "update/GX_UpdateProtocol.h"
+#include "update/UpdateProtocol.h"
 
 namespace gx {
 namespace {

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     if (!console.FormCreate()) {
         return 5;
     }
-    console.UpdateClient().CreateDialogs();
+    console.Updater().CreateDialogs();
     gx::test::UpdateAnswerer answerer(true);
     answerer.onApplied = [] {
         std::fprintf(stderr, "notice closed at %lld\n", MonotonicNs());

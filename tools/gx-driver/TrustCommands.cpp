@@ -57,8 +57,8 @@ int ReadOrMakeRoot(const TrustUser& user, std::string& reply) {
 
 // The root handed back by the user's side, read again here: only a certificate of ours, in its
 // own encoding, goes on to the machine's store.
-tls::X509Handle CheckedRoot(const std::string& pem) {
-    tls::X509Handle certificate = tls::CertificateFromPem(pem);
+X509Handle CheckedRoot(const std::string& pem) {
+    X509Handle certificate = tls::CertificateFromPem(pem);
     if (!certificate) {
         return nullptr;
     }
@@ -181,7 +181,7 @@ int TrustRoot(const TrustOptions& options) {
         kDriverOk) {
         return kDriverFailed;
     }
-    const tls::X509Handle root = CheckedRoot(pem);
+    const X509Handle root = CheckedRoot(pem);
     if (!root) {
         return Fail("le certificat racine de " + user->folder + " est illisible");
     }

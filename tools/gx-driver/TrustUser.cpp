@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "platform/program/FdText.h"
+#include "platform/program/UserDataFolder.h"
 #include "platform/tls/DataFolder.h"
 
 namespace gx {
@@ -73,7 +74,7 @@ std::optional<TrustUser> FindTrustUser(const std::string& dataHome, std::string*
         *problem = "dossier personnel de " + user.name + " introuvable";
         return std::nullopt;
     }
-    user.dataBase = tls::UserDataBase(user.home, dataHome.empty() ? xdgDataHome : dataHome);
+    user.dataBase = UserDataBase(user.home, dataHome.empty() ? xdgDataHome : dataHome);
     user.folder = tls::InterceptionFolder(user.dataBase);
     return user;
 }

@@ -30,12 +30,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "gx-get: the address holds characters outside Windows-1252\n");
         return 2;
     }
-    gx::TMemoryStream memory;
-    std::unique_ptr<gx::TFileStream> file;
+    gx::MemoryStream memory;
+    std::unique_ptr<gx::FileStream> file;
     gx::THttpCli http("HTTP");
     http.ReceiveStream = &memory;
     if (argc == 3) {
-        file = gx::TFileStream::Create(argv[2]);
+        file = gx::FileStream::Create(argv[2]);
         if (!file) {
             std::fprintf(stderr, "gx-get: cannot create %s\n", argv[2]);
             return 2;

@@ -24,9 +24,10 @@
 #include "PublishFiles.h"
 #include "lists/ListFile.h"
 #include "lists/ListPacker.h"
-#include "update/GX_BuildWriter.h"
-#include "update/GX_ListBundle.h"
-#include "update/GX_ListsIndex.h"
+#include "platform/program/LocalTime.h"
+#include "update/BuildWriter.h"
+#include "update/ListBundle.h"
+#include "update/ListsIndex.h"
 
 namespace {
 
@@ -107,20 +108,12 @@ int Build(const std::vector<std::string>& args) {
     return 0;
 }
 
-std::string Today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%d/%m/%Y", &local);
-    return text;
-}
-
 int Site(const std::vector<std::string>& args) {
     const std::string& version = args[1];
     const fs::path site = args[3];
     std::string base = args[4];
-    const std::string date = args.size() > 5 ? args[5] : Today();
+    const std::string date =
+        args.size() > 5 ? args[5] : gx::LocalTimeText(std::time(nullptr), "%d/%m/%Y");
     if (base.rfind("http://", 0) != 0) {
         return Fail("l'adresse de base doit commencer par http:// : " + base);
     }

@@ -24,6 +24,7 @@
 #include "platform/codepage/Cp1252.h"
 #include "platform/registry/HiveLocation.h"
 #include "platform/registry/RegistryHive.h"
+#include "platform/text/Hex.h"
 
 namespace {
 
@@ -47,16 +48,6 @@ int Fail(int status, const std::string& message) {
     return status;
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0xF];
-    }
-    return text;
-}
-
 std::string Printable(const gx::RegValue& value) {
     switch (value.type) {
         case gx::RegDataType::String:
@@ -70,9 +61,9 @@ std::string Printable(const gx::RegValue& value) {
                 }
                 return std::to_string(number);
             }
-            return Hex(value.data);
+            return gx::LowerHex(value.data);
         default:
-            return Hex(value.data);
+            return gx::LowerHex(value.data);
     }
 }
 

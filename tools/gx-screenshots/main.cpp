@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "console/GX_About.h"
+#include "console/AboutBox.h"
+#include "console/ConsoleTexts.h"
 #include "console/GX_Main.h"
-#include "console/GX_ParentalCodeDlg.h"
-#include "console/GX_Program.h"
-#include "console/GX_SidePages.h"
-#include "console/GX_Texts.h"
+#include "console/ParentalCodeDialog.h"
+#include "console/ProgramStart.h"
+#include "console/SidePages.h"
 #include "platform/codepage/Cp1252.h"
-#include "store/GX_ParentalCode.h"
+#include "store/ParentalCode.h"
 
 namespace {
 
@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
     allSaved = Save(&about, folder, QStringLiteral("console-apropos.png")) && allSaved;
 
     // The dialog that a guarded action opens while a code is set.
-    gx::TCodeAttempts attempts;
-    gx::TAskParentalCodeDlg ask(&console, attempts, [](const QString&) { return false; });
+    gx::CodeAttempts attempts;
+    gx::AskParentalCodeDialog ask(&console, attempts, [](const QString&) { return false; });
     ask.show();
     Spin(100);
     allSaved = Save(&ask, folder, QStringLiteral("console-code-parental.png")) && allSaved;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "update/GX_BuildFile.h"
+#include "update/BuildFile.h"
 
 namespace gx {
 

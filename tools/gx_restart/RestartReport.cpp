@@ -1,16 +1,12 @@
 #include "RestartReport.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 
+#include "platform/program/CappedLog.h"
 #include "platform/registry/HiveLocation.h"
 
 namespace gx {
@@ -30,15 +26,6 @@ bool HasDisplay() {
     return false;
 }
 
-std::string Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 }  // namespace
 
 std::string RestartLogPath() {
@@ -53,19 +40,7 @@ void LogLine(const std::string& text) {
     if (path.empty()) {
         return;
     }
-    struct stat status;
-    if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        status.st_size > kLogBound) {
-        ::rename(path.c_str(), (path + ".1").c_str());
-    }
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return;
-    }
-    const std::string line = Now() + " " + text + "\n";
-    [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());
-    ::close(fd);
+    AppendLogLine(path, text, kLogBound);
 }
 
 void TellUser(const std::string& sentence) {

@@ -24,9 +24,9 @@
 #include "InstanceWatch.h"
 #include "RestartReport.h"
 #include "platform/program/GX_COM.h"
-#include "update/GX_BuildFile.h"
-#include "update/GX_UpdateFiles.h"
-#include "update/GX_UpdateProtocol.h"
+#include "update/BuildFile.h"
+#include "update/UpdateFiles.h"
+#include "update/UpdateProtocol.h"
 
 namespace {
 

@@ -325,21 +325,12 @@ TEST_F(ProxyFilterTest, OddlyWrittenRequestLinesInATunnelAreJudgedOrRefusedNever
         return DPCR_BLOCK;
     };
     ASSERT_TRUE(StartLibrary());
-    struct Case {
-        const char* name;
-        std::string firstLine;
-        int status;  // 404: judged and blocked; 400: refused
-    };
-    const Case cases[] = {
-        {"an empty line first", "\r\nGET /listed HTTP/1.1", 404},
-        {"two blanks before the target", "GET  /listed HTTP/1.1", 400},
-    };
-    for (const auto& c : cases) {
+    for (const OddRequestLine& c : kOddRequestLines) {
         SCOPED_TRACE(c.name);
         RawClient client(ProxyPort());
         client.Send("CONNECT " + origin_.Authority() + " HTTP/1.1\r\nHost: x\r\n\r\n");
         EXPECT_EQ(client.ReadUntil("\r\n\r\n"), "HTTP/1.1 200 Connection established\r\n\r\n");
-        client.Send(c.firstLine + "\r\nHost: x\r\nConnection: close\r\n\r\n");
+        client.Send(std::string(c.firstLine) + "\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_EQ(StatusOf(client.ReadToEnd(5s)), c.status);
     }
     EXPECT_EQ(origin_.RequestCount(), 0);

@@ -130,6 +130,23 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 // The status code of a response text ("HTTP/1.1 404 ..." gives 404), 0 when none.
 int StatusOf(const std::string& response);
 
+// Request lines that servers accept although they are not written the usual way. However a
+// request reaches the proxy (inside a CONNECT tunnel, or redirected in transparent mode), such a
+// line is judged (404 from a program that blocks everything) or refused (400), and never taken
+// for another protocol and relayed unjudged. Each mode's test runs the whole table.
+struct OddRequestLine {
+    const char* name;
+    const char* firstLine;  // what the client sends before "\r\nHost: ..."
+    int status;             // 404: judged and blocked; 400: refused
+};
+inline constexpr OddRequestLine kOddRequestLines[] = {
+    {"an empty line first", "\r\nGET /listed HTTP/1.1", 404},
+    {"two empty lines first", "\r\n\r\nGET /listed HTTP/1.1", 404},
+    {"a bare line feed first", "\nGET /listed HTTP/1.1", 400},
+    {"two blanks before the target", "GET  /listed HTTP/1.1", 400},
+    {"a tab before the target", "GET\t/listed HTTP/1.1", 400},
+};
+
 // A blocking TCP connection to 127.0.0.1:port; -1 when refused.
 int ConnectLoopback(uint16_t port);
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/interception/TestOrigin.h"
-#include "platform/tls/OpenSslHandles.h"
+#include "platform/program/OpenSslHandles.h"
 
 namespace gx::test {
 
@@ -27,8 +27,8 @@ class TestAuthority {
 
   private:
     std::string pemPath_;
-    tls::PkeyHandle key_;
-    tls::X509Handle cert_;
+    PkeyHandle key_;
+    X509Handle cert_;
 };
 
 enum class FrontCertificate { Good, Expired, SelfSigned, WrongName };
@@ -53,8 +53,8 @@ class TlsFront {
     void Serve(int fd);
 
     TestOrigin origin_;
-    tls::PkeyHandle key_;
-    tls::X509Handle cert_;
+    PkeyHandle key_;
+    X509Handle cert_;
     SSL_CTX* context_ = nullptr;
     int listenFd_ = -1;
     uint16_t port_ = 0;

@@ -384,24 +384,12 @@ TEST_F(TransparentModeTest, OddlyWrittenRequestLinesAreJudgedOrRefusedNeverRelay
         PostAnswer(id, "HTTP/1.1 404 Not OK", "blocked", true);
         return DPCR_BLOCK;
     };
-    struct Case {
-        const char* name;
-        std::string firstLine;
-        int status;  // 404: judged and blocked; 400: refused
-    };
-    const Case cases[] = {
-        {"an empty line first", "\r\nGET /listed HTTP/1.1", 404},
-        {"two empty lines first", "\r\n\r\nGET /listed HTTP/1.1", 404},
-        {"a bare line feed first", "\nGET /listed HTTP/1.1", 400},
-        {"two blanks before the target", "GET  /listed HTTP/1.1", 400},
-        {"a tab before the target", "GET\t/listed HTTP/1.1", 400},
-    };
-    for (const auto& c : cases) {
+    for (const OddRequestLine& c : kOddRequestLines) {
         SCOPED_TRACE(c.name);
         int fd = ConnectTo("10.77.0.2", server_->Port(), 0);
         ASSERT_GE(fd, 0);
-        std::string response =
-            Exchange(fd, c.firstLine + "\r\nHost: 10.77.0.2\r\nConnection: close\r\n\r\n");
+        std::string response = Exchange(
+            fd, std::string(c.firstLine) + "\r\nHost: 10.77.0.2\r\nConnection: close\r\n\r\n");
         EXPECT_EQ(StatusOf(response), c.status) << response.substr(0, 200);
     }
     EXPECT_EQ(server_->RequestCount(), 0);

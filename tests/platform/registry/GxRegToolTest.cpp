@@ -82,7 +82,7 @@ TEST_F(RegistryToolTest, SetGetListAndDeleteValues) {
     EXPECT_EQ(dump.out, entry + "\t\nsecond\tdonnées\n");
 
     // What the tool wrote is what the program reads, in Windows-1252.
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey(kLogs, false));
     std::vector<std::string> names;
     registry.GetValueNames(names);

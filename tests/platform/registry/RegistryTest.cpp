@@ -44,7 +44,7 @@ TEST_F(RegistryWrapperTest, ReadIntegerAcceptsOnlyNumbers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_TRUE(hive->SetValue(*key, "V", c.stored));
-        TRegistry registry;
+        Registry registry;
         ASSERT_TRUE(registry.OpenKey("K", false));
         if (c.expectedMessage.empty()) {
             EXPECT_EQ(registry.ReadInteger("v"), 42);
@@ -60,7 +60,7 @@ TEST_F(RegistryWrapperTest, ReadIntegerAcceptsOnlyNumbers) {
 }
 
 TEST_F(RegistryWrapperTest, IntegersAndStringsRoundTrip) {
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey("SOFTWARE\\Brevane\\Gardalix", true));
     registry.WriteInteger("n", -5);
     registry.WriteString("s", Cp1252("réglé"));
@@ -74,7 +74,7 @@ TEST_F(RegistryWrapperTest, IntegersAndStringsRoundTrip) {
 }
 
 TEST_F(RegistryWrapperTest, AFailingWriteRaisesTheDefinitionError) {
-    TRegistry registry;
+    Registry registry;
     ASSERT_TRUE(registry.OpenKey("K", true));
     ProcessHive()->FailNextWrite();
     try {
@@ -89,7 +89,7 @@ TEST_F(RegistryWrapperTest, AFailingWriteRaisesTheDefinitionError) {
 
 TEST_F(RegistryWrapperTest, WithoutAHiveEveryOpenFailsQuietly) {
     UseHive(folder_ + "/missing folder/registry.db");
-    TRegistry registry;
+    Registry registry;
     EXPECT_FALSE(registry.OpenKey("SOFTWARE\\Brevane\\Gardalix", true));
     EXPECT_FALSE(registry.ValueExists("PORN_FILTER"));
     std::vector<std::string> names{"stale"};

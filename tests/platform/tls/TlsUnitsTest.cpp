@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/interception/FailOpenMemory.h"
+#include "platform/program/UserDataFolder.h"
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/ClientHello.h"
 #include "platform/tls/DataFolder.h"

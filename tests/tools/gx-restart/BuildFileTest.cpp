@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "update/GX_BuildFile.h"
-#include "update/GX_BuildWriter.h"
+#include "update/BuildFile.h"
+#include "update/BuildWriter.h"
 
 namespace gx {
 namespace {

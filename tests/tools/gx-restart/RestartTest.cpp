@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "RestartFixture.h"
-#include "update/GX_BuildWriter.h"
+#include "update/BuildWriter.h"
 
 namespace gx::testing {
 namespace {
