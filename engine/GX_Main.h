@@ -9,7 +9,7 @@ namespace gx {
 // The subject of the root certificate that signs the certificates of inspected HTTPS sites. The
 // interception library makes its root with it; the tools that install the root's trust find
 // it by it.
-inline constexpr char kRootCertSubject[] = "NFSDK Sample CA";
+inline constexpr char kRootCertSubject[] = "Gardalix Root CA";
 
 // Starts both interception layers with the engine's callbacks and the two base rules.
 // True when the engine runs. Main thread only.

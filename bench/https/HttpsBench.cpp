@@ -322,20 +322,25 @@ int main() {
     std::filesystem::create_directories(folder);
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
     PkeyHandle authorityKey = tls::NewEcKey();
-    tls::CertificateFields authorityFields{
-        "Benchmark authority", authorityKey.get(), authorityKey.get(), nullptr, true, "", -1h, 24h};
+    tls::CertificateFields authorityFields;
+    authorityFields.commonName = "Benchmark authority";
+    authorityFields.publicKey = authorityKey.get();
+    authorityFields.signingKey = authorityKey.get();
+    authorityFields.authority = true;
+    authorityFields.validFrom = -1h;
+    authorityFields.validFor = 24h;
     X509Handle authority = tls::BuildCertificate(authorityFields);
     std::ofstream(folder / "authority.pem") << tls::CertificatePem(authority.get());
     ::setenv("SSL_CERT_FILE", (folder / "authority.pem").c_str(), 1);
     PkeyHandle serverKey = tls::NewEcKey();
-    tls::CertificateFields serverFields{"localhost",
-                                        serverKey.get(),
-                                        authorityKey.get(),
-                                        authority.get(),
-                                        false,
-                                        "DNS:localhost",
-                                        -1h,
-                                        24h};
+    tls::CertificateFields serverFields;
+    serverFields.commonName = "localhost";
+    serverFields.publicKey = serverKey.get();
+    serverFields.signingKey = authorityKey.get();
+    serverFields.issuer = authority.get();
+    serverFields.subjectAltName = "DNS:localhost";
+    serverFields.validFrom = -1h;
+    serverFields.validFor = 24h;
     X509Handle serverCert = tls::BuildCertificate(serverFields);
 
     HttpsOrigin origin(serverCert.get(), serverKey.get());

@@ -301,11 +301,16 @@ void ClientSession::HandleRequest(RequestHead head) {
             // An HTTP/1.0 request may name no host; the server it goes to is known, and the
             // program judges the address with that host, as a client naming it would send it.
             head.host = tls ? tlsServerName_ : fixed_->host;
+            head.port = fixed_->port;
+            head.portNamed = true;
             head.fields.insert(
                 0, "Host: " + AuthorityFor(head.host, fixed_->port, tls ? 443 : 80) + "\r\n");
         }
-        if (tls && !tls::SameServerName(head.host, tlsServerName_)) {
-            Refuse(421);  // the request names another server than the one its TLS was set up for
+        // The request must name the server its TLS was set up for, port included (a Host
+        // without a port names 443 inside TLS).
+        const uint16_t namedPort = head.portNamed ? head.port : 443;
+        if (tls && (!tls::SameServerName(head.host, tlsServerName_) || namedPort != fixed_->port)) {
+            Refuse(421);
             return;
         }
     } else if (!head.absoluteForm) {
@@ -413,8 +418,6 @@ void ClientSession::Close() {
     }
     closed_ = true;
     tunnelOpen_ = false;
-    asio::error_code ignored;
-    client_->Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
     client_->Close();
     deadline_.Cancel();
     if (toOrigin_) {

@@ -213,9 +213,12 @@ int ReadTarget(std::string_view target, RequestHead& out) {
     if (authority.find('@') != std::string_view::npos) {
         return kBadRequest;  // user information: "http://good.example@bad.example/" misleads
     }
-    if (!SplitAuthority(authority, out.host, out.port, 80)) {
+    uint16_t named = 0;
+    if (!SplitAuthority(authority, out.host, named, 0)) {
         return kBadRequest;
     }
+    out.portNamed = named != 0;
+    out.port = out.portNamed ? named : 80;
     size_t fragment = path.find('#');
     path = path.substr(0, fragment);
     out.target = path.empty() || path.front() != '/' ? "/" + std::string(path) : std::string(path);
@@ -372,9 +375,13 @@ int ParseRequestHead(std::string_view head, RequestHead& out) {
     if (hostCount > 1 || (hostCount == 0 && !http10 && !out.absoluteForm && !out.isConnect)) {
         return kBadRequest;
     }
-    if (!out.absoluteForm && !out.isConnect && hostCount == 1 &&
-        !SplitAuthority(hostValue, out.host, out.port, 80)) {
-        return kBadRequest;
+    if (!out.absoluteForm && !out.isConnect && hostCount == 1) {
+        uint16_t named = 0;
+        if (!SplitAuthority(hostValue, out.host, named, 0)) {
+            return kBadRequest;
+        }
+        out.portNamed = named != 0;
+        out.port = out.portNamed ? named : 80;
     }
     if (out.isConnect) {
         out.line.assign(requestLine);

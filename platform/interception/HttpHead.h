@@ -28,6 +28,7 @@ struct RequestHead {
     bool isConnect = false;
     std::string host;  // origin host: from the absolute target or CONNECT, else from Host
     uint16_t port = 80;
+    bool portNamed = false;   // the target or Host gave the port (else it is the default)
     bool closeAfter = false;  // the client does not keep the connection open after the response
     bool upgrade = false;     // asks for a protocol switch (WebSocket); h2c is removed beforehand
     BodyFraming body;

@@ -46,6 +46,23 @@ class PrefixedSocket {
         return socket_.async_write_some(buffers, std::forward<Token>(token));
     }
 
+    // The synchronous forms, which the TLS layer uses to send its closing alert.
+    template <typename MutableBuffers>
+    std::size_t read_some(const MutableBuffers& buffers, asio::error_code& error) {
+        if (prefix_.empty()) {
+            return socket_.read_some(buffers, error);
+        }
+        std::size_t n = asio::buffer_copy(buffers, asio::buffer(prefix_));
+        prefix_.erase(0, n);
+        error = asio::error_code();
+        return n;
+    }
+
+    template <typename ConstBuffers>
+    std::size_t write_some(const ConstBuffers& buffers, asio::error_code& error) {
+        return socket_.write_some(buffers, error);
+    }
+
   private:
     asio::ip::tcp::socket socket_;
     std::string prefix_;

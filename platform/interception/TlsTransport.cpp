@@ -14,6 +14,28 @@ int ClientCertificateIndex() {
     return index;
 }
 
+// Marks that the server's certificate names servers in its common name only.
+int CommonNameOnlyIndex() {
+    static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+bool HasSubjectAltName(X509* certificate) {
+    return X509_get_ext_by_NID(certificate, NID_subject_alt_name, -1) >= 0;
+}
+
+// Changes no verdict: notes why a name did not match, for the page.
+int NoteCommonNameOnly(int preverified, X509_STORE_CTX* store) {
+    const int error = X509_STORE_CTX_get_error(store);
+    X509* certificate = X509_STORE_CTX_get_current_cert(store);
+    if (error == X509_V_ERR_HOSTNAME_MISMATCH && certificate && !HasSubjectAltName(certificate)) {
+        auto* ssl = static_cast<SSL*>(
+            X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+        SSL_set_ex_data(ssl, CommonNameOnlyIndex(), reinterpret_cast<void*>(1));
+    }
+    return preverified;
+}
+
 int NoClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
     SSL_set_ex_data(ssl, ClientCertificateIndex(), reinterpret_cast<void*>(1));
     return 0;  // none to give
@@ -79,7 +101,10 @@ TlsClientTransport::TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::
     } else {
         SSL_set_tlsext_host_name(ssl, serverName.c_str());
         SSL_set1_host(ssl, serverName.c_str());
+        // As browsers do: a name only in the subject's common name names no server.
+        SSL_set_hostflags(ssl, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     }
+    SSL_set_verify(ssl, SSL_get_verify_mode(ssl), NoteCommonNameOnly);
 }
 
 void TlsClientTransport::Handshake(HandshakeHandler handler) {
@@ -87,7 +112,13 @@ void TlsClientTransport::Handshake(HandshakeHandler handler) {
 }
 
 std::string TlsClientTransport::CertificateProblem() {
-    long result = SSL_get_verify_result(stream_.native_handle());
+    SSL* ssl = stream_.native_handle();
+    long result = SSL_get_verify_result(ssl);
+    if (result == X509_V_ERR_HOSTNAME_MISMATCH &&
+        SSL_get_ex_data(ssl, CommonNameOnlyIndex()) != nullptr) {
+        return "le certificat du site ne nomme le site que dans son nom commun (CN), sans nom "
+               "alternatif (subjectAltName) : les navigateurs actuels le refusent";
+    }
     return result == X509_V_OK ? std::string() : FrenchCertificateProblem(result);
 }
 

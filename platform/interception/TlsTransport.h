@@ -45,8 +45,19 @@ class TlsStreamTransport : public Transport {
         asio::error_code ignored;
         Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     }
+    // Ends the TLS with its closing alert (close_notify) when the handshake was done, so that
+    // the peer can tell an end from a cut; the peer's own alert is not waited for.
     void Close() override {
         asio::error_code ignored;
+        if (Socket().is_open() && SSL_is_init_finished(stream_.native_handle()) == 1 &&
+            !closeNotified_) {
+            closeNotified_ = true;
+            // Non-blocking: the alert goes out if the socket takes it now (a few bytes), and the
+            // wait for the peer's alert ends at once.
+            Socket().non_blocking(true, ignored);
+            stream_.shutdown(ignored);
+        }
+        Socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         Socket().close(ignored);
     }
     asio::ip::tcp::socket& Socket() override { return TcpOf(stream_.next_layer()); }
@@ -55,6 +66,7 @@ class TlsStreamTransport : public Transport {
     TlsStreamTransport(Next next, asio::ssl::context& context)
         : stream_(std::move(next), context) {}
     asio::ssl::stream<Next> stream_;
+    bool closeNotified_ = false;
 };
 
 // Our end of the client's TLS: the leaf and key are set on this connection alone.

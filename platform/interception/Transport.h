@@ -20,7 +20,7 @@ class Transport {
     virtual void Write(asio::const_buffer buffer, IoHandler handler) = 0;
     // Nothing more will be written (the reading side stays open).
     virtual void ShutdownSend() = 0;
-    // Closes at once; what is not written is dropped.
+    // Closes at once (both directions ended first); what is not written is dropped.
     virtual void Close() = 0;
     // The TCP socket underneath: addresses, options, connecting.
     virtual asio::ip::tcp::socket& Socket() = 0;
@@ -46,6 +46,7 @@ class PlainTransport : public Transport {
     }
     void Close() override {
         asio::error_code ignored;
+        socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
     }
     asio::ip::tcp::socket& Socket() override { return socket_; }

@@ -34,11 +34,19 @@ bool SetRandomSerial(X509* cert) {
     return set;
 }
 
-bool SetName(X509* cert, const std::string& commonName) {
+bool AddNamePart(X509_NAME* name, const char* field, const std::string& text) {
+    return text.empty() ||
+           X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
+                                      reinterpret_cast<const unsigned char*>(text.c_str()), -1, -1,
+                                      0) == 1;
+}
+
+// The subject, in the usual order: organisation, unit, then the common name.
+bool SetName(X509* cert, const CertificateFields& fields) {
     X509_NAME* name = X509_get_subject_name(cert);
-    return X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                                      reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                                      -1, -1, 0) == 1;
+    return AddNamePart(name, "O", fields.organization) &&
+           AddNamePart(name, "OU", fields.organizationalUnit) && !fields.commonName.empty() &&
+           AddNamePart(name, "CN", fields.commonName);
 }
 
 std::string ReadBio(BIO* bio) {
@@ -52,7 +60,7 @@ std::string ReadBio(BIO* bio) {
 X509Handle BuildCertificate(const CertificateFields& fields) {
     X509Handle cert(X509_new());
     if (!cert || X509_set_version(cert.get(), 2) != 1 || !SetRandomSerial(cert.get()) ||
-        !SetName(cert.get(), fields.commonName)) {
+        !SetName(cert.get(), fields)) {
         return {};
     }
     X509* issuer = fields.issuer ? fields.issuer : cert.get();
@@ -76,7 +84,9 @@ X509Handle BuildCertificate(const CertificateFields& fields) {
             : AddExtension(cert.get(), &context, NID_basic_constraints, "critical,CA:FALSE") &&
                   AddExtension(cert.get(), &context, NID_key_usage, "critical,digitalSignature") &&
                   AddExtension(cert.get(), &context, NID_ext_key_usage, "serverAuth") &&
-                  AddExtension(cert.get(), &context, NID_subject_alt_name, fields.subjectAltName) &&
+                  (fields.subjectAltName.empty() ||
+                   AddExtension(cert.get(), &context, NID_subject_alt_name,
+                                fields.subjectAltName)) &&
                   AddExtension(cert.get(), &context, NID_subject_key_identifier, "hash") &&
                   AddExtension(cert.get(), &context, NID_authority_key_identifier, "keyid:always");
     if (!extended || X509_sign(cert.get(), fields.signingKey, EVP_sha256()) <= 0) {

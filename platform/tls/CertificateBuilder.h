@@ -11,11 +11,13 @@ namespace gx::tls {
 
 struct CertificateFields {
     std::string commonName;
-    EVP_PKEY* publicKey = nullptr;  // the key the certificate is for
+    std::string organization;        // O, when not empty
+    std::string organizationalUnit;  // OU, when not empty
+    EVP_PKEY* publicKey = nullptr;   // the key the certificate is for
     EVP_PKEY* signingKey = nullptr;
     X509* issuer = nullptr;             // nullptr: self-signed (a root)
     bool authority = false;             // a root: CA, may sign certificates, not servers
-    std::string subjectAltName;         // for a leaf: "DNS:name" or "IP:address"
+    std::string subjectAltName;         // for a leaf: "DNS:name" or "IP:address" (none: empty)
     std::chrono::seconds validFrom{0};  // from now (negative: in the past)
     std::chrono::seconds validFor{0};
 };

@@ -1,12 +1,14 @@
 #include "platform/tls/RootAuthority.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <vector>
 
 #include "platform/program/FdText.h"
 #include "platform/program/LocalTime.h"
@@ -31,8 +33,26 @@ std::string CommonNameOf(X509* certificate) {
     return name;
 }
 
-void SetAside(const std::string& folder) {
-    const std::string suffix = LocalTimeText(std::time(nullptr), ".damaged-%Y%m%d-%H%M%S");
+// What is in the folder when no usable root is.
+enum class Found { Nothing, Damaged, OtherName };
+
+Found WhatIsThere(const std::string& folder) {
+    const bool somethingThere =
+        Exists(folder + "/" + kRootKeyFile) || Exists(folder + "/" + kRootCertificateFile);
+    if (!somethingThere) {
+        return Found::Nothing;
+    }
+    auto keyPem = ReadWholeFile(folder + "/" + kRootKeyFile);
+    auto certPem = ReadWholeFile(folder + "/" + kRootCertificateFile);
+    PkeyHandle key = keyPem ? PrivateKeyFromPem(*keyPem) : PkeyHandle();
+    X509Handle cert = certPem ? CertificateFromPem(*certPem) : X509Handle();
+    const bool soundPair = key && cert && X509_check_private_key(cert.get(), key.get()) == 1 &&
+                           X509_cmp_current_time(X509_get0_notAfter(cert.get())) > 0;
+    return soundPair ? Found::OtherName : Found::Damaged;
+}
+
+void SetAside(const std::string& folder, const char* pattern) {
+    const std::string suffix = LocalTimeText(std::time(nullptr), pattern);
     for (const char* name : {kRootKeyFile, kRootCertificateFile}) {
         std::string path = folder + "/" + name;
         if (Exists(path)) {
@@ -57,6 +77,8 @@ std::optional<RootAuthority> CreateRoot(const std::string& folder, const std::st
     }
     CertificateFields fields;
     fields.commonName = subject;
+    fields.organization = kRootOrganization;
+    fields.organizationalUnit = AccountLabel();
     fields.publicKey = key.get();
     fields.signingKey = key.get();
     fields.authority = true;
@@ -73,6 +95,23 @@ std::optional<RootAuthority> CreateRoot(const std::string& folder, const std::st
 }
 
 }  // namespace
+
+std::string AccountLabel() {
+    std::string account;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        account = found->pw_name;
+    } else {
+        account = std::to_string(::geteuid());
+    }
+    char host[256] = "";
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        return account;
+    }
+    return account + "@" + host;
+}
 
 bool WriteFileAtomically(const std::string& path, const std::string& contents, unsigned mode) {
     std::string temporary = path + ".tmp-XXXXXX";
@@ -114,10 +153,20 @@ std::optional<RootAuthority> LoadOrCreateRoot(const std::string& folder, const s
     if (auto root = LoadRoot(folder, subject)) {
         return root;
     }
-    bool somethingThere =
-        Exists(folder + "/" + kRootKeyFile) || Exists(folder + "/" + kRootCertificateFile);
-    if (somethingThere) {
-        SetAside(folder);
+    const Found found = WhatIsThere(folder);
+    if (found == Found::OtherName) {
+        SetAside(folder, ".renamed-%Y%m%d-%H%M%S");
+        if (notice) {
+            *notice =
+                "le certificat racine de Gardalix portait un ancien nom ; il a été mis de "
+                "côté et un nouveau, « " +
+                subject +
+                " », a été créé. Les sites HTTPS ne "
+                "sont plus protégés tant que vous ne lui faites pas confiance (« gx-driver "
+                "trust », ou le bouton « Protéger aussi les sites HTTPS » de la console).";
+        }
+    } else if (found == Found::Damaged) {
+        SetAside(folder, ".damaged-%Y%m%d-%H%M%S");
         if (notice) {
             *notice =
                 "le certificat racine de Gardalix \xC3\xA9tait illisible ou ab\xC3\xAEm\xC3\xA9 ; "

@@ -5,8 +5,13 @@
 //   root-ca.pem   the certificate (PEM), for the user and the tools that install its trust
 // Both are written to a temporary file first and renamed into place, the key before the
 // certificate, so that a crash never leaves half a key. A pair that cannot be read, that does
-// not belong together or whose subject is another one is set aside (renamed with a
-// ".damaged-YYYYMMDD-HHMMSS" suffix) and a new root is made.
+// not belong together is set aside (renamed with a ".damaged-YYYYMMDD-HHMMSS" suffix) and a new
+// root is made; so is a sound pair whose common name is another one (a root made under a former
+// name), with a ".renamed-..." suffix. Either way the new root must be trusted again.
+//
+// The root's subject says what it is and whose it is, for a person who opens a certificate
+// viewer: the common name given (the program's "Gardalix Root CA"), the organisation "Gardalix"
+// and as unit the account and machine it was made for ("camille@portable").
 #pragma once
 
 #include <memory>
@@ -19,6 +24,7 @@ namespace gx::tls {
 
 inline constexpr char kRootKeyFile[] = "root-ca.key";
 inline constexpr char kRootCertificateFile[] = "root-ca.pem";
+inline constexpr char kRootOrganization[] = "Gardalix";
 
 struct RootAuthority {
     std::shared_ptr<EVP_PKEY> key;
@@ -29,12 +35,16 @@ struct RootAuthority {
 
 // The root kept in `folder` (created with mode 0700 when missing), made on first use with the
 // subject's text as its common name, valid for 10 years. `notice` receives a French line when
-// a damaged root was set aside. nullopt when no root can be read or written there.
+// a root was set aside (damaged, or made under another name). nullopt when no root can be read
+// or written there.
 std::optional<RootAuthority> LoadOrCreateRoot(const std::string& folder, const std::string& subject,
                                               std::string* notice = nullptr);
 
 // The root kept in `folder`, without making one; nullopt when there is none usable.
 std::optional<RootAuthority> LoadRoot(const std::string& folder, const std::string& subject);
+
+// "account@machine" of the calling process, for the root's unit.
+std::string AccountLabel();
 
 // Writes `contents` to `path` through a temporary file in the same folder, with `mode`, synced,
 // then renamed over the path. False (and nothing changed) on any failure.

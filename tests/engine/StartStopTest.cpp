@@ -38,7 +38,7 @@ TEST_F(EngineStartStopTest, StartsBothLayersThenAppendsLoopbackAndOutboundTcpRul
     EXPECT_EQ(fake::Calls(), kStartCalls);
     EXPECT_EQ(fake::DataFolder(), L"c:\\netfilter2");
     EXPECT_EQ(fake::DriverName(), "gardalix");
-    EXPECT_EQ(fake::RootCertSubject(), "NFSDK Sample CA");
+    EXPECT_EQ(fake::RootCertSubject(), "Gardalix Root CA");
 
     auto rules = fake::Rules();
     ASSERT_EQ(rules.size(), 2u);

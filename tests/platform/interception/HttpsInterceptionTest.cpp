@@ -3,6 +3,7 @@
 // server, the rest travel over a TLS connection that verifies the server; an invalid server is
 // never relayed; what cannot be inspected is relayed untouched, and not broken twice.
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,7 @@ TEST_F(HttpsTest, ServersWhoseCertificateDoesNotVerifyAreNeverRelayed) {
         {FrontCertificate::Expired, "a expir\xE9"},
         {FrontCertificate::SelfSigned, "auto-sign\xE9"},
         {FrontCertificate::WrongName, "pour un autre nom"},
+        {FrontCertificate::CommonNameOnly, "que dans son nom commun (CN)"},
     };
     ASSERT_TRUE(StartHttps());
     for (const Case& c : cases) {
@@ -151,10 +153,62 @@ TEST_F(HttpsTest, ServersWhoseCertificateDoesNotVerifyAreNeverRelayed) {
 
 TEST_F(HttpsTest, ARequestNamingAnotherServerThanItsTlsIsRefused) {
     ASSERT_TRUE(StartHttps());
-    CurlResult result = Curl("-H 'Host: other.example' -w ' %{http_code}' " + front_->Url("/x"));
-    EXPECT_TRUE(result.output.ends_with(" 421")) << result.output;
+    const std::string port = std::to_string(front_->Port());
+    const std::pair<const char*, std::string> hosts[] = {
+        {"another name", "other.example:" + port},
+        {"another port", "localhost:1"},
+        {"no port, which names 443", "localhost"},
+    };
+    for (const auto& [description, host] : hosts) {
+        SCOPED_TRACE(description);
+        CurlResult result = Curl("-H 'Host: " + host + "' -w ' %{http_code}' " + front_->Url("/x"));
+        EXPECT_TRUE(result.output.ends_with(" 421")) << result.output;
+    }
     EXPECT_EQ(front_->Origin().RequestCount(), 0);
     EXPECT_EQ(Program().PartCount(), 0u);
+}
+
+// The proxy ends an inspected connection with TLS's closing alert, so that the client can tell
+// a response that ended from a connection that was cut.
+TEST_F(HttpsTest, AnInspectedConnectionEndsWithTheClosingAlert) {
+    ASSERT_TRUE(StartHttps());
+    const int fd = ConnectLoopback(ProxyPort());
+    ASSERT_GE(fd, 0);
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const std::string authority = "localhost:" + std::to_string(front_->Port());
+    const std::string connect = "CONNECT " + authority + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::write(fd, connect.data(), connect.size()), static_cast<ssize_t>(connect.size()));
+    std::string answer;
+    char c = 0;
+    while (!answer.ends_with("\r\n\r\n") && ::read(fd, &c, 1) == 1) {
+        answer += c;
+    }
+    ASSERT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
+
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    ASSERT_EQ(SSL_CTX_load_verify_locations(context, RootPem().c_str(), nullptr), 1);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "localhost");
+    SSL_set1_host(ssl, "localhost");
+    ASSERT_EQ(SSL_connect(ssl), 1);
+    const std::string request =
+        "GET /x HTTP/1.1\r\nHost: " + authority + "\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(SSL_write(ssl, request.data(), static_cast<int>(request.size())),
+              static_cast<int>(request.size()));
+    std::string response;
+    char buffer[4096];
+    int n = 0;
+    while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0) {
+        response.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(SSL_get_error(ssl, n), SSL_ERROR_ZERO_RETURN) << "the connection was cut";
+    EXPECT_TRUE(response.starts_with("HTTP/1.1 ")) << response;
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ::close(fd);
 }
 
 TEST_F(HttpsTest, UntilTheRootIsTrustedTlsIsRelayedUntouched) {

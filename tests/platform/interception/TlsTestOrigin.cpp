@@ -58,6 +58,9 @@ TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind, bool a
         case FrontCertificate::WrongName:
             fields.subjectAltName = "DNS:other.example";
             break;
+        case FrontCertificate::CommonNameOnly:
+            fields.subjectAltName.clear();
+            break;
     }
     cert_ = tls::BuildCertificate(fields);
     // OpenSSL writes to its sockets with write(): a client that hung up must not end the test

@@ -2,7 +2,7 @@
 // committed), and TLS fronts on loopback that decrypt and pass every connection on to a plain
 // TestOrigin, so that its fixed answers and its record of requests serve HTTPS tests too. A
 // front shows a good certificate (for "localhost" and 127.0.0.1), or an expired, self-signed or
-// wrong-name one.
+// wrong-name one, or one that names its server in the common name alone.
 #pragma once
 
 #include <atomic>
@@ -31,7 +31,8 @@ class TestAuthority {
     X509Handle cert_;
 };
 
-enum class FrontCertificate { Good, Expired, SelfSigned, WrongName };
+// CommonNameOnly: "localhost" in the subject's common name alone, no subjectAltName.
+enum class FrontCertificate { Good, Expired, SelfSigned, WrongName, CommonNameOnly };
 
 class TlsFront {
   public:

@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "platform/tls/ClientHello.h"
 #include "platform/tls/DataFolder.h"
 #include "platform/tls/LeafIssuer.h"
+#include "platform/tls/RootAuthority.h"
 #include "support/TempFolder.h"
 
 namespace gx::tls {
@@ -122,6 +124,59 @@ TEST(ServerNames, OnlyHostNamesAreTakenFromTheHello) {
         SCOPED_TRACE(name);
         EXPECT_EQ(IsHostName(name), isHost);
     }
+}
+
+std::string NamePart(X509* certificate, int nid) {
+    char text[256] = "";
+    X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), nid, text, sizeof text);
+    return text;
+}
+
+bool SomethingSetAsideWith(const std::string& folder, const std::string& marker) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().find(marker) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The root says what it is and whose: a person opening a certificate viewer sees it.
+TEST(RootAuthority, NamesTheProgramAndTheAccountItWasMadeFor) {
+    gx::testing::TempFolder folder;
+    const auto root = LoadOrCreateRoot(folder.File("ca"), "Gardalix Root CA");
+    ASSERT_TRUE(root);
+    X509* certificate = root->certificate.get();
+    EXPECT_EQ(NamePart(certificate, NID_commonName), "Gardalix Root CA");
+    EXPECT_EQ(NamePart(certificate, NID_organizationName), "Gardalix");
+    const std::string unit = NamePart(certificate, NID_organizationalUnitName);
+    EXPECT_EQ(unit, AccountLabel());
+    EXPECT_NE(unit.find('@'), std::string::npos) << unit;
+    // The issuer is the same name: a root.
+    EXPECT_EQ(X509_NAME_cmp(X509_get_subject_name(certificate), X509_get_issuer_name(certificate)),
+              0);
+}
+
+// A sound root made under a former name is not used: it is set aside, a new one is made, and
+// the French line says that trust must be given again.
+TEST(RootAuthority, ARootOfAFormerNameIsSetAsideAndMadeAnew) {
+    gx::testing::TempFolder folder;
+    const std::string ca = folder.File("ca");
+    const auto former = LoadOrCreateRoot(ca, "Former sample name");
+    ASSERT_TRUE(former);
+    std::string notice;
+    const auto renewed = LoadOrCreateRoot(ca, "Gardalix Root CA", &notice);
+    ASSERT_TRUE(renewed);
+    EXPECT_NE(renewed->fingerprint, former->fingerprint);
+    EXPECT_EQ(NamePart(renewed->certificate.get(), NID_commonName), "Gardalix Root CA");
+    EXPECT_TRUE(SomethingSetAsideWith(ca, ".renamed-"));
+    EXPECT_FALSE(SomethingSetAsideWith(ca, ".damaged-"));
+    EXPECT_NE(notice.find("ancien nom"), std::string::npos) << notice;
+    EXPECT_NE(notice.find("confiance"), std::string::npos) << notice;
+    // Made once, the new root is the one read from then on, with no notice.
+    notice.clear();
+    EXPECT_EQ(LoadOrCreateRoot(ca, "Gardalix Root CA", &notice)->fingerprint, renewed->fingerprint);
+    EXPECT_TRUE(notice.empty());
 }
 
 class LeafIssuerTest : public ::testing::Test {
