@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/interception/Http2Front.h"
 #include "platform/interception/HttpText.h"
 #include "platform/interception/OriginConnection.h"
 #include "platform/interception/Proxy.h"
@@ -43,6 +44,7 @@ ClientSession::ClientSession(Proxy& proxy, asio::ip::tcp::socket socket,
       fixed_(std::move(fixed)),
       transparent_(transparent),
       in_(kInitialReadBuffer),
+      reader_(proxy.GetLimits().maxHeadBytes),
       deadline_(executor_, [this] { OnTimeout(); }) {}
 
 ClientSession::~ClientSession() = default;
@@ -151,11 +153,15 @@ void ClientSession::OnClientRead(const asio::error_code& error, size_t n) {
     }
     if (error) {
         clientEof_ = true;
+        if (phase_ == Phase::Http2) {
+            Close();  // the streams still open have nobody to answer
+            return;
+        }
         if (phase_ == Phase::Tunnel && bodyOrigin_) {
             bodyOrigin_->ShutdownAfterFlush();
             return;
         }
-        bool midRequest = inEnd_ > inStart_ || headStarted_ || phase_ == Phase::BodyToOrigin ||
+        bool midRequest = inEnd_ > inStart_ || reader_.InHead() || phase_ == Phase::BodyToOrigin ||
                           phase_ == Phase::BodyCollect || phase_ == Phase::Sniff ||
                           phase_ == Phase::FirstBytes;
         if (midRequest || error != asio::error::eof) {
@@ -220,6 +226,19 @@ void ClientSession::ProcessInput() {
                 }
                 break;
             }
+            case Phase::Http2:
+                if (available > 0) {
+                    const bool going = h2_->Receive(in_.data() + inStart_, available);
+                    inStart_ = inEnd_;
+                    if (!going || h2_->Finished()) {
+                        phase_ = Phase::Closing;
+                        MaybeClose();
+                        return;
+                    }
+                    UpdateDeadline();
+                }
+                ReadClient();
+                return;
             case Phase::Tunnel:
                 if (available > 0) {
                     if (bodyOrigin_->Backlogged()) {
@@ -239,47 +258,26 @@ void ClientSession::ProcessInput() {
 }
 
 bool ClientSession::TakeHead() {
-    // Empty lines between requests are tolerated.
-    while (inEnd_ - inStart_ >= 2 && !headStarted_ && in_[inStart_] == '\r' &&
-           in_[inStart_ + 1] == '\n') {
-        inStart_ += 2;
+    const bool wasInHead = reader_.InHead();
+    Http1RequestReader::Result result =
+        reader_.Next(std::string_view(in_.data() + inStart_, inEnd_ - inStart_));
+    inStart_ += result.used;
+    if (!wasInHead && reader_.InHead()) {
+        headDeadline_ = Clock::now() + proxy_.GetLimits().headerTimeout;
     }
-    size_t available = inEnd_ - inStart_;
-    if (available == 0) {
-        if (clientEof_) {
-            MaybeClose();
-        }
-        return false;
+    switch (result.step) {
+        case Http1RequestReader::Step::NeedMore:
+            if (inStart_ == inEnd_ && clientEof_) {
+                MaybeClose();
+            }
+            return false;
+        case Http1RequestReader::Step::Refused:
+            Refuse(result.status);
+            return false;
+        case Http1RequestReader::Step::Head:
+            break;
     }
-    const Limits& limits = proxy_.GetLimits();
-    if (!headStarted_) {
-        headStarted_ = true;
-        headScanFrom_ = 0;
-        headDeadline_ = Clock::now() + limits.headerTimeout;
-    }
-    std::string_view data(in_.data() + inStart_, available);
-    size_t end = FindHeadEnd(data, headScanFrom_);
-    if (end == std::string_view::npos) {
-        if (available > limits.maxHeadBytes) {
-            Refuse(431);
-        } else {
-            headScanFrom_ = available >= 3 ? available - 3 : 0;
-        }
-        return false;
-    }
-    headStarted_ = false;
-    if (end > limits.maxHeadBytes) {
-        Refuse(431);
-        return false;
-    }
-    RequestHead head;
-    int status = ParseRequestHead(data.substr(0, end), head);
-    inStart_ += end;
-    if (status != 0) {
-        Refuse(status);
-        return false;
-    }
-    HandleRequest(std::move(head));
+    HandleRequest(std::move(result.head));
     return true;
 }
 
@@ -424,6 +422,9 @@ void ClientSession::Close() {
         toOrigin_->Stop();
     }
     splicing_ = false;
+    if (h2_) {
+        h2_->CloseAll();
+    }
     auto origins = std::move(origins_);
     for (auto& entry : origins) {
         entry.second->Close();
@@ -448,8 +449,8 @@ void ClientSession::UpdateDeadline() {
     Clock::time_point now = Clock::now();
     switch (phase_) {
         case Phase::Head:
-            if (headStarted_ || inEnd_ > inStart_) {
-                deadline_.Set(headStarted_ ? headDeadline_ : now + limits.headerTimeout);
+            if (reader_.InHead() || inEnd_ > inStart_) {
+                deadline_.Set(reader_.InHead() ? headDeadline_ : now + limits.headerTimeout);
             } else if (responses_.Empty() || !toClient_.Empty()) {
                 deadline_.Set(now + limits.idleTimeout);  // idle, or a client that stopped reading
             } else {
@@ -475,6 +476,11 @@ void ClientSession::UpdateDeadline() {
         case Phase::AwaitProgram:
             deadline_.Set(now + limits.responseTimeout);  // a program that never posts
             break;
+        case Phase::Http2:
+            // Quiet without a stream: idle. With streams, their servers are timed.
+            deadline_.Set(h2_->OpenStreams() == 0 ? now + limits.idleTimeout
+                                                  : Clock::time_point::max());
+            break;
         default:
             deadline_.Set(Clock::time_point::max());
             break;
@@ -488,7 +494,7 @@ void ClientSession::OnTimeout() {
         ConnectAndSniff();
         return;
     }
-    if (phase_ == Phase::Head && (headStarted_ || inEnd_ > inStart_)) {
+    if (phase_ == Phase::Head && (reader_.InHead() || inEnd_ > inStart_)) {
         Refuse(408);  // a head that trickles in (slowloris)
     } else {
         Close();

@@ -32,7 +32,9 @@
 #include "platform/interception/BodyScanner.h"
 #include "platform/interception/Deadline.h"
 #include "platform/interception/FirstBytes.h"
+#include "platform/interception/Http1RequestReader.h"
 #include "platform/interception/HttpHead.h"
+#include "platform/interception/OriginEvents.h"
 #include "platform/interception/OutQueue.h"
 #include "platform/interception/ProcessFinder.h"
 #include "platform/interception/ProgramBridge.h"
@@ -44,6 +46,7 @@
 
 namespace gx::interception {
 
+class Http2Front;
 class OriginConnection;
 class Proxy;
 
@@ -54,12 +57,14 @@ struct FixedOrigin {
     uint16_t port = 0;
 };
 
-class ClientSession : public std::enable_shared_from_this<ClientSession>, private ByteSink {
+class ClientSession : public std::enable_shared_from_this<ClientSession>,
+                      public OriginEvents,
+                      private ByteSink {
   public:
     // transparent: a connection redirected by the driver, fixed = its original destination.
     ClientSession(Proxy& proxy, asio::ip::tcp::socket socket, std::optional<FixedOrigin> fixed,
                   bool transparent = false);
-    ~ClientSession();
+    ~ClientSession() override;
 
     // Runs on the session's thread: finds the owner process, reads the rules, announces the
     // connection to the program and starts reading.
@@ -69,8 +74,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     static std::optional<std::pair<asio::ip::tcp::endpoint, asio::ip::tcp::endpoint>> Endpoints(
         asio::ip::tcp::socket& socket);
     ENDPOINT_ID Id() const { return id_; }
-    const asio::any_io_executor& Executor() { return executor_; }
-    Proxy& Owner() { return proxy_; }
+    const asio::any_io_executor& Executor() override { return executor_; }
+    Proxy& Owner() override { return proxy_; }
+    std::shared_ptr<void> KeepAlive() override { return shared_from_this(); }
 
     // From the program, on any thread.
     void AttachFilter(PF_FilterType type, uint32_t flags);
@@ -82,46 +88,31 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     // Closes everything without telling the program (the proxy is stopping; no worker runs).
     void Abort();
 
-    // From the session's origins, on its thread.
-    void Deliver(ResponseSlot* slot, const char* data, size_t n);
-    bool CanTakeMore(const ResponseSlot* slot) const;
-    void FinishSlot(ResponseSlot* slot, bool closeAfter);
-    void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status);
-    void OriginIdle(OriginConnection* origin);
-    void OriginClosed(OriginConnection* origin);
-    void OriginDrained(OriginConnection* origin);
-    void OriginConnectedForTunnel(OriginConnection* origin);
-    void OriginSpokeFirst(OriginConnection* origin);
-    void OriginUpgraded(OriginConnection* origin);
-    // The server of this inspected connection cannot be inspected (it wants a client
-    // certificate): the next connection of this program to it is relayed untouched.
-    void TlsServerCannotBeInspected();
-    void TunnelEnded();
-    // The server ended its side of the tunnel: so does the client's, once its queue is written.
-    void ServerEndedTunnel();
-    // May the origin of this slot splice its bytes into the client's socket? Now only while
-    // the slot is at the head of the responses and nothing waits in the client's queue.
-    SpliceReadiness SpliceToClient(const ResponseSlot* slot) const;
-    asio::ip::tcp::socket& ClientSocket() { return client_->Socket(); }
-    // Bytes went to the client without passing through its queue.
-    void RelayedToClient() { UpdateDeadline(); }
-
-    // While held, bytes delivered for the client gather instead of being written one piece at a
-    // time; the last release writes them together.
-    class FlushHold {
-      public:
-        explicit FlushHold(ClientSession& session) : session_(session) { ++session_.flushHeld_; }
-        ~FlushHold() {
-            if (--session_.flushHeld_ == 0) {
-                session_.FlushClient();
-            }
+    // OriginEvents: from the session's origins, on its thread.
+    void Deliver(ResponseSlot* slot, const char* data, size_t n) override;
+    bool CanTakeMore(const ResponseSlot* slot) const override;
+    void FinishSlot(ResponseSlot* slot, bool closeAfter) override;
+    void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) override;
+    void OriginIdle(OriginConnection* origin) override;
+    void OriginClosed(OriginConnection* origin) override;
+    void OriginDrained(OriginConnection* origin) override;
+    void OriginConnectedForTunnel(OriginConnection* origin) override;
+    void OriginSpokeFirst(OriginConnection* origin) override;
+    void OriginUpgraded(OriginConnection* origin) override;
+    void TlsServerCannotBeInspected() override;
+    void TunnelEnded() override;
+    void ServerEndedTunnel() override;
+    void HoldWrites() override { ++flushHeld_; }
+    void ReleaseWrites() override {
+        if (--flushHeld_ == 0) {
+            FlushClient();
         }
-        FlushHold(const FlushHold&) = delete;
-        FlushHold& operator=(const FlushHold&) = delete;
-
-      private:
-        ClientSession& session_;
-    };
+    }
+    // Only while the slot is at the head of the responses and nothing waits in the client's
+    // queue.
+    SpliceReadiness SpliceToClient(const ResponseSlot* slot) const override;
+    asio::ip::tcp::socket& ClientSocket() override { return client_->Socket(); }
+    void RelayedToClient() override { UpdateDeadline(); }
 
   private:
     enum class Phase {
@@ -138,7 +129,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
         Sniff,         // CONNECT established: the first bytes decide HTTP or raw relay
         Tunnel,        // raw relay both ways
         Closing,       // nothing more is read; close once the responses are written
+        Http2,         // an inspected HTTPS connection whose client chose HTTP/2 (Http2Front)
     };
+    friend class Http2Front;
 
     struct Request {
         RequestHead head;
@@ -161,7 +154,15 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     bool TakeHead();
     void HandleRequest(RequestHead head);
     void JudgeAndRoute();
-    HeadVerdict AskProgram(const RequestHead& head);
+    HeadVerdict AskProgram(const RequestHead& head) { return AskProgramFor(current_.slot, head); }
+    // The program's verdict on a request whose answer goes to `slot`.
+    HeadVerdict AskProgramFor(const std::shared_ptr<ResponseSlot>& slot, const RequestHead& head);
+    // The whole request to the program, its answer to `slot`; the request as the program let
+    // it go when it posted it meanwhile.
+    std::optional<std::string> HandWholeFor(const std::shared_ptr<ResponseSlot>& slot,
+                                            const RequestHead& head, const std::string& body);
+    void StartHttp2();
+    void SendToClient(const std::string& bytes);
     std::optional<RequestHead> UnderTheConnectionsServer(const RequestHead& head) const;
     void Forward(std::string bytes, bool streamBody);
     void AfterRequest();
@@ -234,8 +235,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     bool closed_ = false;
     Phase phase_ = Phase::Head;
 
-    bool headStarted_ = false;
-    size_t headScanFrom_ = 0;
+    Http1RequestReader reader_;
     Clock::time_point headDeadline_{};
 
     Request current_;
@@ -253,6 +253,10 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>, privat
     bool pausedForResponses_ = false;
     bool endClientSideWhenFlushed_ = false;
     std::map<std::string, std::shared_ptr<OriginConnection>> origins_;
+
+    // The streams of an HTTP/2 client; lives as long as the session, as its origins use it.
+    std::unique_ptr<Http2Front> h2_;
+    std::optional<std::string>* postedRequest_ = nullptr;  // while HandWholeFor waits
 
     std::mutex inboxMutex_;
     std::vector<Posted> inbox_;

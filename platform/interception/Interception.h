@@ -21,6 +21,7 @@ struct Limits {
     size_t maxHeadBytes = 64 * 1024;
     size_t maxCollectedBody = 16 * 1024 * 1024;  // a request collected for the object callback
     size_t maxBuffered = 256 * 1024;             // bytes held per direction before reading pauses
+    bool http2 = true;  // clients of inspected HTTPS that offer HTTP/2 get it
 };
 
 // Limits for proxies started from now on (nf_init).

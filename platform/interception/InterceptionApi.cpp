@@ -153,6 +153,9 @@ std::shared_ptr<TlsInterceptor> HttpsInspection() {
     if (!notice.empty() && !told.exchange(true)) {
         std::fprintf(stderr, "gardalix: %s\n", notice.c_str());
     }
+    if (tls) {
+        tls->OfferHttp2(GetLimits().http2);
+    }
     return tls;
 }
 

@@ -14,7 +14,7 @@ constexpr uint64_t kSpliceFrom = 32 * 1024;
 
 }  // namespace
 
-std::shared_ptr<OriginConnection> OriginConnection::Create(ClientSession& session, std::string host,
+std::shared_ptr<OriginConnection> OriginConnection::Create(OriginEvents& session, std::string host,
                                                            uint16_t port, std::string tlsName) {
     auto origin =
         std::make_shared<OriginConnection>(session, std::move(host), port, std::move(tlsName));
@@ -22,7 +22,7 @@ std::shared_ptr<OriginConnection> OriginConnection::Create(ClientSession& sessio
     return origin;
 }
 
-OriginConnection::OriginConnection(ClientSession& session, std::string host, uint16_t port,
+OriginConnection::OriginConnection(OriginEvents& session, std::string host, uint16_t port,
                                    std::string tlsName)
     : session_(session),
       host_(std::move(host)),
@@ -110,15 +110,13 @@ void OriginConnection::Connect() {
         // caller.
         auto results = asio::ip::tcp::resolver::results_type::create(
             asio::ip::tcp::endpoint(address, port_), host_, std::to_string(port_));
-        asio::post(session_.Executor(),
-                   [self = shared_from_this(), owner = session_.shared_from_this(), results] {
-                       self->OnResolved({}, results);
-                   });
+        asio::post(session_.Executor(), [self = shared_from_this(), owner = session_.KeepAlive(),
+                                         results] { self->OnResolved({}, results); });
         return;
     }
     resolver_.async_resolve(
         host_, std::to_string(port_),
-        [self = shared_from_this(), owner = session_.shared_from_this()](
+        [self = shared_from_this(), owner = session_.KeepAlive()](
             const asio::error_code& error, asio::ip::tcp::resolver::results_type results) {
             self->OnResolved(error, std::move(results));
         });
@@ -168,7 +166,7 @@ void OriginConnection::ConnectNext() {
         return;
     }
     socket.async_connect(endpoint,
-                         [self = shared_from_this(), owner = session_.shared_from_this()](
+                         [self = shared_from_this(), owner = session_.KeepAlive()](
                              const asio::error_code& error) { self->OnConnected(error); });
 }
 
@@ -198,7 +196,7 @@ void OriginConnection::StartTls() {
     TlsClientTransport* handshaking = stream.get();
     stream_ = std::move(stream);
     handshaking->Handshake(
-        [self = shared_from_this(), owner = session_.shared_from_this(),
+        [self = shared_from_this(), owner = session_.KeepAlive(),
          handshaking](const asio::error_code& error) { self->OnTlsHandshake(error, handshaking); });
 }
 
@@ -261,7 +259,7 @@ void OriginConnection::Flush() {
     out_.pending.clear();
     out_.writing = true;
     stream_->Write(asio::buffer(out_.inflight),
-                   [self = shared_from_this(), owner = session_.shared_from_this()](
+                   [self = shared_from_this(), owner = session_.KeepAlive()](
                        const asio::error_code& error, size_t) {
                        self->out_.writing = false;
                        self->out_.inflight.clear();
@@ -315,7 +313,7 @@ void OriginConnection::ReadMore() {
     }
     reading_ = true;
     stream_->ReadSome(asio::buffer(in_.get(), inSize_),
-                      [self = shared_from_this(), owner = session_.shared_from_this()](
+                      [self = shared_from_this(), owner = session_.KeepAlive()](
                           const asio::error_code& error, size_t n) { self->OnRead(error, n); });
 }
 
@@ -386,7 +384,7 @@ void OriginConnection::OnSpliceEnd(SpliceRelay::End end) {
             // What the pipe holds goes on through the buffers, and so does the rest.
             spliceRefused_ = true;
             std::string held = relay_->TakeHeld();
-            ClientSession::FlushHold hold(session_);
+            WriteBatch batch(session_);
             session_.Deliver(slot_.get(), held.data(), held.size());
             if (reading_state_ == Reading::Body && body_.Done()) {
                 FinishResponse();
@@ -419,7 +417,7 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
     consuming_ = true;
     {
         // Everything this read produces for the client leaves in one write.
-        ClientSession::FlushHold hold(session_);
+        WriteBatch batch(session_);
         Consume(in_.get(), n);
     }
     consuming_ = false;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/interception/BodyScanner.h"
-#include "platform/interception/ClientSession.h"
 #include "platform/interception/Deadline.h"
 #include "platform/interception/HttpHead.h"
+#include "platform/interception/OriginEvents.h"
 #include "platform/interception/OutQueue.h"
 #include "platform/interception/SpliceRelay.h"
 #include "platform/interception/TlsTransport.h"
@@ -23,9 +23,9 @@ namespace gx::interception {
 class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
   public:
     // tlsName: the server name to verify over TLS; empty for plain HTTP.
-    static std::shared_ptr<OriginConnection> Create(ClientSession& session, std::string host,
+    static std::shared_ptr<OriginConnection> Create(OriginEvents& session, std::string host,
                                                     uint16_t port, std::string tlsName = {});
-    OriginConnection(ClientSession& session, std::string host, uint16_t port, std::string tlsName);
+    OriginConnection(OriginEvents& session, std::string host, uint16_t port, std::string tlsName);
 
     // Sends a judged request; its response fills the slot.
     void BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
@@ -78,7 +78,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void SetDeadline(Clock::time_point when) { deadline_.Set(when); }
     void OnTimeout();
 
-    ClientSession& session_;
+    OriginEvents& session_;
     std::string host_;
     uint16_t port_;
     std::string tlsName_;

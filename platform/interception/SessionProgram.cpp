@@ -2,6 +2,7 @@
 // request, whole requests handed over, and the objects the program posts back (from any thread,
 // through the inbox).
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/Http2Front.h"
 #include "platform/interception/Proxy.h"
 #include "platform/text/AsciiText.h"
 
@@ -79,8 +80,9 @@ void ClientSession::SetSuspended(bool suspended) {
 }
 
 // The program's verdict on a head, with what it posted meanwhile taken up.
-HeadVerdict ClientSession::AskProgram(const RequestHead& head) {
-    judging_ = current_.slot;
+HeadVerdict ClientSession::AskProgramFor(const std::shared_ptr<ResponseSlot>& slot,
+                                         const RequestHead& head) {
+    judging_ = slot;
     HeadVerdict verdict;
     {
         CallbackScope scope(this);
@@ -174,6 +176,22 @@ void ClientSession::DeliverWholeRequest() {
     UpdateDeadline();
 }
 
+std::optional<std::string> ClientSession::HandWholeFor(const std::shared_ptr<ResponseSlot>& slot,
+                                                       const RequestHead& head,
+                                                       const std::string& body) {
+    std::optional<std::string> posted;
+    judging_ = slot;
+    postedRequest_ = &posted;
+    {
+        CallbackScope scope(this);
+        program_.HandWhole(id_, head, body);
+    }
+    DrainInbox();
+    postedRequest_ = nullptr;
+    judging_ = nullptr;
+    return posted;
+}
+
 void ClientSession::DrainInbox() {
     std::vector<Posted> items;
     {
@@ -183,6 +201,17 @@ void ClientSession::DrainInbox() {
     for (Posted& item : items) {
         if (closed_) {
             return;
+        }
+        if (h2_) {
+            // On HTTP/2 every answer belongs to a stream: raw bytes have none.
+            if (item.type == OT_HTTP_RESPONSE && judging_ && !judging_->answered) {
+                judging_->answered = true;
+                AnswerSlot(judging_.get(), item.wire);
+            } else if (item.type == OT_HTTP_REQUEST && postedRequest_ && judging_ &&
+                       !judging_->answered) {
+                *postedRequest_ = std::move(item.wire);
+            }
+            continue;
         }
         if (item.raw) {
             auto slot = NewSlot(false);

@@ -2,6 +2,7 @@
 // the origins report back, and the responses written to the client in request order (the
 // order itself is the ResponseQueue's).
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/Http2Front.h"
 #include "platform/interception/HttpText.h"
 #include "platform/interception/OriginConnection.h"
 #include "platform/interception/Proxy.h"
@@ -110,9 +111,16 @@ void ClientSession::OriginDrained(OriginConnection* origin) {
 // ---- responses to the client, in order ----
 
 void ClientSession::Deliver(ResponseSlot* slot, const char* data, size_t n) {
-    if (!closed_) {
+    if (h2_ && !closed_) {
+        h2_->DeliverAnswer(slot, data, n);
+    } else if (!closed_) {
         responses_.Deliver(slot, data, n);
     }
+}
+
+void ClientSession::SendToClient(const std::string& bytes) {
+    toClient_.Append(bytes.data(), bytes.size());
+    FlushClient();
 }
 
 void ClientSession::Write(const char* data, size_t n) {
@@ -121,13 +129,20 @@ void ClientSession::Write(const char* data, size_t n) {
 }
 
 bool ClientSession::CanTakeMore(const ResponseSlot* slot) const {
+    if (h2_) {
+        return h2_->CanTakeMore(slot);
+    }
     return responses_.CanTakeMore(slot, proxy_.GetLimits().maxBuffered);
 }
 
 void ClientSession::FinishSlot(ResponseSlot* slot, bool closeAfter) {
+    if (h2_) {
+        h2_->FinishAnswer(slot);
+        return;
+    }
     bool moved;
     {
-        FlushHold hold(*this);  // the responses that move up leave in one write
+        WriteBatch batch(*this);  // the responses that move up leave in one write
         moved = responses_.Finish(slot, closeAfter);
     }
     if (moved) {
@@ -182,6 +197,9 @@ void ClientSession::FlushClient() {
                            return;
                        }
                        self->FlushClient();
+                       if (self->h2_) {
+                           self->h2_->ClientWritten();
+                       }
                        if (self->endClientSideWhenFlushed_ && !self->toClient_.writing) {
                            self->client_->ShutdownSend();
                        }

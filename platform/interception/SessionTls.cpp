@@ -9,6 +9,7 @@
 #include <openssl/ssl.h>
 
 #include "platform/interception/ClientSession.h"
+#include "platform/interception/Http2Front.h"
 #include "platform/interception/Proxy.h"
 #include "platform/interception/TlsTransport.h"
 
@@ -108,6 +109,10 @@ void ClientSession::OnClientHandshake(const asio::error_code& error, const std::
     }
     tlsServerName_ = name;
     tlsProgram_ = program;
+    if (static_cast<TlsServerTransport*>(client_.get())->SelectedProtocol() == "h2") {
+        StartHttp2();
+        return;
+    }
     tlsFirstRequest_ = true;
     phase_ = Phase::Head;
     UpdateDeadline();
@@ -128,6 +133,14 @@ bool ClientSession::FirstTlsRequestIsHttp() {
         return false;
     }
     return true;
+}
+
+// The client chose HTTP/2 in its handshake: its streams are the front's from now on.
+void ClientSession::StartHttp2() {
+    phase_ = Phase::Http2;
+    h2_ = std::make_unique<Http2Front>(*this);
+    UpdateDeadline();
+    ProcessInput();
 }
 
 void ClientSession::TlsServerCannotBeInspected() {

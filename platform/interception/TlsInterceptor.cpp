@@ -15,14 +15,19 @@ constexpr char kTls12Suites[] =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
     "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 constexpr unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
+constexpr unsigned char kH2ThenHttp11Alpn[] = {2,   'h', '2', 8,   'h', 't',
+                                               't', 'p', '/', '1', '.', '1'};
 
-// A client offering HTTP/1.1 gets it; one that offers only other protocols gets no ALPN answer
-// and speaks HTTP/1.1 by default.
-int SelectHttp11(SSL*, const unsigned char** out, unsigned char* outLength,
-                 const unsigned char* offered, unsigned int offeredLength, void*) {
+// A client offering HTTP/2 gets it (when the limits allow it), else HTTP/1.1; one that offers
+// only other protocols gets no ALPN answer and speaks HTTP/1.1 by default.
+int SelectProtocol(SSL*, const unsigned char** out, unsigned char* outLength,
+                   const unsigned char* offered, unsigned int offeredLength, void* http2) {
+    const bool h2 = *static_cast<const bool*>(http2);
+    const unsigned char* ours = h2 ? kH2ThenHttp11Alpn : kHttp11Alpn;
+    const unsigned int oursLength = h2 ? sizeof kH2ThenHttp11Alpn : sizeof kHttp11Alpn;
     unsigned char* selected = nullptr;
-    if (SSL_select_next_proto(&selected, outLength, kHttp11Alpn, sizeof kHttp11Alpn, offered,
-                              offeredLength) == OPENSSL_NPN_NEGOTIATED) {
+    if (SSL_select_next_proto(&selected, outLength, ours, oursLength, offered, offeredLength) ==
+        OPENSSL_NPN_NEGOTIATED) {
         *out = selected;
         return SSL_TLSEXT_ERR_OK;
     }
@@ -59,7 +64,7 @@ TlsInterceptor::TlsInterceptor(tls::RootAuthority root)
       forClients_(asio::ssl::context::tls_server),
       forServers_(asio::ssl::context::tls_client) {
     CommonSettings(forClients_);
-    SSL_CTX_set_alpn_select_cb(forClients_.native_handle(), SelectHttp11, nullptr);
+    SSL_CTX_set_alpn_select_cb(forClients_.native_handle(), SelectProtocol, &http2_);
 
     CommonSettings(forServers_);
     forServers_.set_default_verify_paths();

@@ -35,6 +35,8 @@ class TlsInterceptor {
     // The settings for our end of a client's TLS, and for our end of a server's.
     asio::ssl::context& ForClients() { return forClients_; }
     asio::ssl::context& ForServers() { return forServers_; }
+    // Whether clients that offer HTTP/2 get it (before the first connection only).
+    void OfferHttp2(bool offer) { http2_ = offer; }
 
   private:
     tls::TrustState trust_;
@@ -42,6 +44,7 @@ class TlsInterceptor {
     FailOpenMemory failOpen_;
     asio::ssl::context forClients_;
     asio::ssl::context forServers_;
+    bool http2_ = true;
 };
 
 }  // namespace gx::interception

@@ -90,6 +90,13 @@ void TlsServerTransport::Handshake(HandshakeHandler handler) {
     stream_.async_handshake(asio::ssl::stream_base::server, std::move(handler));
 }
 
+std::string TlsServerTransport::SelectedProtocol() {
+    const unsigned char* name = nullptr;
+    unsigned int length = 0;
+    SSL_get0_alpn_selected(stream_.native_handle(), &name, &length);
+    return name ? std::string(reinterpret_cast<const char*>(name), length) : std::string();
+}
+
 // ---- the server's side ----
 
 TlsClientTransport::TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,

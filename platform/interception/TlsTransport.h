@@ -76,6 +76,8 @@ class TlsServerTransport : public TlsStreamTransport<PrefixedSocket> {
     TlsServerTransport(asio::ip::tcp::socket socket, std::string hello, asio::ssl::context& context,
                        X509* leaf, EVP_PKEY* key);
     void Handshake(HandshakeHandler handler);
+    // The protocol the handshake chose by ALPN ("h2", "http/1.1"), empty when none.
+    std::string SelectedProtocol();
 };
 
 // Our end of the server's TLS: SNI and certificate check for `serverName` (a host name or an

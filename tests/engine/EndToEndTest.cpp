@@ -275,14 +275,29 @@ TEST_F(EngineEndToEndTest, TheHttpsTestPageIsBlockedInsideTlsWithoutAnyNetwork) 
     auto root = tls::LoadRoot(folder, kRootCertSubject);
     ASSERT_TRUE(root) << "the library makes its root at start";
     ASSERT_TRUE(tls::WriteTrustMarker(folder, root->fingerprint));  // as gx-driver trust does
-    ProgramRun run = RunProgram(
-        "/usr/bin/curl", {"--silent", "--include", "--max-time", "60", "--noproxy", "", "--proxy",
-                          "http://127.0.0.1:" + std::to_string(proxyPort_), "--cacert",
-                          root->certificatePath, "https://www.gardalix.example/test_malware/"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.output.ends_with(BlockResponse(kTestPageAddress, kReasonTestPage)))
-        << run.output;
-    EXPECT_EQ(LastBlockEvent().url, kTestPageAddress);
+    const std::string page = BlockResponse(kTestPageAddress, kReasonTestPage);
+    const std::string body = page.substr(page.find("\r\n\r\n") + 4);
+    for (const char* version : {"--http1.1", "--http2"}) {
+        SCOPED_TRACE(version);
+        ProgramRun run =
+            RunProgram("/usr/bin/curl",
+                       {"--silent", "--include", version, "--max-time", "60", "--noproxy", "",
+                        "--proxy", "http://127.0.0.1:" + std::to_string(proxyPort_), "--cacert",
+                        root->certificatePath, "https://www.gardalix.example/test_malware/"});
+        EXPECT_EQ(run.exitCode, 0);
+        if (std::string(version) == "--http1.1") {
+            EXPECT_TRUE(run.output.ends_with(page)) << run.output;
+        } else {
+            // The same status, fields and body bytes, on a stream (HTTP/2 has no reason phrase
+            // and no connection of its own to close).
+            EXPECT_NE(run.output.find("HTTP/2 404 \r\n"), std::string::npos) << run.output;
+            EXPECT_NE(run.output.find("content-length: " + std::to_string(body.size())),
+                      std::string::npos)
+                << run.output;
+            EXPECT_TRUE(run.output.ends_with("\r\n\r\n" + body)) << run.output;
+        }
+        EXPECT_EQ(LastBlockEvent().url, kTestPageAddress);
+    }
 }
 
 // An exempted process stays exempt through a stop and a start of the engine, although the

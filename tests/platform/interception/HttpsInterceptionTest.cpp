@@ -90,11 +90,16 @@ TEST_F(HttpsTest, KeptAliveRequestsShareOneConnectionToTheServer) {
     EXPECT_EQ(Program().PartCount(), 3u);
 }
 
-TEST_F(HttpsTest, ABrowserOfferingHttp2SpeaksHttp11) {
+TEST_F(HttpsTest, AClientOfferingHttp2SpeaksItAndOneThatDoesNotSpeaksHttp11) {
     ASSERT_TRUE(StartHttps());
-    CurlResult result = Curl("--http2 -o /dev/null -w '%{http_version}' " + front_->Url("/h2"));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(result.output, "1.1");
+    const std::pair<const char*, const char*> cases[] = {{"--http2", "2"}, {"--http1.1", "1.1"}};
+    for (const auto& [option, version] : cases) {
+        SCOPED_TRACE(option);
+        CurlResult result =
+            Curl(std::string(option) + " -w ' %{http_version}' " + front_->Url("/h2"));
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(result.output, std::string("origin saw GET /h2 ") + version);
+    }
 }
 
 TEST_F(HttpsTest, AnAddressWithoutServerNameIsInspectedUnderTheTunnelsHost) {

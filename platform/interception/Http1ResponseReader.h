@@ -1,0 +1,58 @@
+// An HTTP/1.x response as a server (or the program) wrote it, read for a client that speaks
+// HTTP/2, without a socket: the head becomes a status and fields, less those that belong to one
+// HTTP/1.1 connection (Connection and the fields it names, Keep-Alive, Proxy-Connection,
+// Transfer-Encoding, Upgrade); the body comes out of its framing (chunks decoded, trailer
+// fields kept for the stream's end). Interim responses (1xx) are skipped: HTTP/2 clients get
+// the final one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/interception/Http2Codec.h"
+#include "platform/interception/HttpHead.h"
+
+namespace gx::interception {
+
+class Http1ResponseReader {
+  public:
+    class Sink {
+      public:
+        virtual ~Sink() = default;
+        virtual void Head(int status, Http2Fields fields, bool withBody) = 0;
+        virtual void Body(const char* data, size_t n) = 0;
+        // The body is whole (trailers from a chunked body, else none).
+        virtual void End(Http2Fields trailers) = 0;
+    };
+
+    // method: the request's, which decides whether a body follows (HEAD).
+    explicit Http1ResponseReader(std::string method) : method_(std::move(method)) {}
+
+    // Bytes of the response. False when they are not a response (the caller answers 502).
+    bool Feed(const char* data, size_t n, Sink& sink);
+    // The sender says the response is complete (a body that runs until the connection ends).
+    void Finish(Sink& sink);
+    bool HeadSeen() const { return state_ != State::Head; }
+    bool Ended() const { return state_ == State::Ended; }
+
+  private:
+    enum class State { Head, Length, UntilClose, Size, SizeLine, Data, DataEnd, Trailers, Ended };
+
+    bool TakeHead(Sink& sink);
+    bool TakeChunked(std::string_view& data, Sink& sink);
+    void End(Sink& sink);
+
+    std::string method_;
+    State state_ = State::Head;
+    std::string head_;
+    uint64_t left_ = 0;  // of a fixed-length body, or of the current chunk
+    std::string line_;   // a chunk-size line or a trailer line being read
+    Http2Fields trailers_;
+};
+
+// Lower-case field name.
+std::string LowerName(std::string_view name);
+
+}  // namespace gx::interception
