@@ -41,9 +41,14 @@ struct Http2CodecCallbacks {
         return 0;
     }
 
-    static int FrameReceived(nghttp2_session*, const nghttp2_frame* frame, void* user) {
+    static int FrameReceived(nghttp2_session* session, const nghttp2_frame* frame, void* user) {
         Http2Codec& codec = Of(user);
         const int32_t id = frame->hd.stream_id;
+        if (frame->hd.type == NGHTTP2_RST_STREAM && !codec.TakeResetToken()) {
+            codec.failed_ = true;
+            nghttp2_session_terminate_session(session, NGHTTP2_ENHANCE_YOUR_CALM);
+            return 0;
+        }
         const bool endStream = (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
         Http2Codec::Stream* s = codec.Find(id);
         if (!s || s->refused) {
@@ -161,6 +166,9 @@ bool Http2Codec::Receive(const char* data, size_t n) {
     }
     const ssize_t used =
         nghttp2_session_mem_recv(session_, reinterpret_cast<const uint8_t*>(data), n);
+    if (failed_) {
+        return false;  // the library went on, but a bound was broken meanwhile
+    }
     if (used < 0) {
         failed_ = true;
         if (used != NGHTTP2_ERR_BAD_CLIENT_MAGIC) {
@@ -189,6 +197,18 @@ std::string Http2Codec::TakeOutput() {
 bool Http2Codec::Finished() const {
     return failed_ ||
            (nghttp2_session_want_read(session_) == 0 && nghttp2_session_want_write(session_) == 0);
+}
+
+bool Http2Codec::TakeResetToken() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - resetClock_).count();
+    resetClock_ = now;
+    resetTokens_ = std::min<double>(kResetBurst, resetTokens_ + seconds * kResetRate);
+    if (resetTokens_ < 1) {
+        return false;
+    }
+    resetTokens_ -= 1;
+    return true;
 }
 
 Http2Codec::Stream* Http2Codec::Find(int32_t stream) {

@@ -22,6 +22,7 @@
 //     how much, so the caller reads its server no faster than the client takes the bytes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -105,11 +106,15 @@ class Http2Codec {
 
     Stream* Find(int32_t stream);
     void Resume(int32_t stream, Stream& s);
+    // One more reset from the client; false once they come faster than the rate allows.
+    bool TakeResetToken();
 
     Events& events_;
     nghttp2_session* session_ = nullptr;
     std::map<int32_t, Stream> streams_;
     bool failed_ = false;
+    double resetTokens_ = kResetBurst;
+    std::chrono::steady_clock::time_point resetClock_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace gx::interception
