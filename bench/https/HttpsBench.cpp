@@ -28,6 +28,7 @@
 
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
+#include "bench/proxy/InspectingProxy.h"
 #include "bench/proxy/PassEverything.h"
 #include "platform/interception/Interception.h"
 #include "platform/tls/CertificateBuilder.h"
@@ -281,28 +282,10 @@ void AttachFiltersForTheLoad(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
     pfc_addFilter(id, FT_HTTP, FF_READ_ONLY_IN, 3, FT_NONE);
 }
 
-uint16_t StartInspectingProxy() {
+uint16_t StartProxyForTheLoad() {
     gEvents.tcpConnected = AttachFiltersForTheLoad;
     gEvents.dataPartAvailable = PassRequest;
-    ::setenv(interception::kProxyAddressVariable, "127.0.0.1:0", 1);
-    if (!pfc_init(&gEvents, L"c:\\netfilter2")) {
-        return 0;
-    }
-    pfc_setRootSSLCertSubject(kSubject);
-    if (nf_init("gardalix", pfc_getNFEventHandler()) != 0) {
-        pfc_free();
-        return 0;
-    }
-    NF_RULE outbound{};
-    outbound.protocol = NF_IPPROTO_TCP;
-    outbound.direction = NF_D_OUT;
-    outbound.filteringFlag = NF_FILTER;
-    nf_addRule(&outbound, 0);
-    auto root = tls::LoadRoot(interception::DataFolder(), kSubject);
-    if (!root || !tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint)) {
-        return 0;
-    }
-    return interception::ExplicitProxyPort();
+    return StartInspectingProxy(gEvents, kSubject);
 }
 
 }  // namespace
@@ -344,7 +327,7 @@ int main() {
     X509Handle serverCert = tls::BuildCertificate(serverFields);
 
     HttpsOrigin origin(serverCert.get(), serverKey.get());
-    uint16_t proxyPort = StartInspectingProxy();
+    uint16_t proxyPort = StartProxyForTheLoad();
     if (proxyPort == 0) {
         std::printf("https: FAILED: the interception library did not start\n");
         return 1;

@@ -49,7 +49,7 @@ bool Accepts(uint16_t port) {
     return connected;
 }
 
-std::string Configuration(const std::string& folder, uint16_t port) {
+std::string Configuration(const std::string& folder, uint16_t port, const NginxSite& site) {
     std::ostringstream text;
     text << "daemon off;\n"
          << "worker_processes 1;\n"
@@ -72,7 +72,12 @@ std::string Configuration(const std::string& folder, uint16_t port) {
          << "  keepalive_timeout 60s;\n"
          << "  default_type application/octet-stream;\n"
          << "  server {\n"
-         << "    listen 127.0.0.1:" << port << ";\n"
+         << "    listen 127.0.0.1:" << port << (site.certificatePath.empty() ? "" : " ssl http2")
+         << ";\n"
+         << (site.certificatePath.empty()
+                 ? std::string()
+                 : "    ssl_certificate " + site.certificatePath + ";\n    ssl_certificate_key " +
+                       site.keyPath + ";\n")
          << "    root " << folder << "/www;\n"
          << "    location / { }\n"
          << "  }\n"
@@ -82,7 +87,7 @@ std::string Configuration(const std::string& folder, uint16_t port) {
 
 }  // namespace
 
-NginxOrigin::NginxOrigin() {
+NginxOrigin::NginxOrigin(NginxSite site) : site_(std::move(site)) {
     if (::access(kNginx, X_OK) != 0) {
         problem_ = "nginx is not installed (./gx setup installs nginx-light)";
         return;
@@ -115,13 +120,18 @@ bool NginxOrigin::WriteFolder() {
     std::filesystem::create_directories(folder_ + "/www");
     std::ofstream(folder_ + "/www/1k", std::ios::binary) << std::string(1024, 'g');
     std::ofstream(folder_ + "/www/1m", std::ios::binary) << std::string(1024 * 1024, 'g');
+    for (const auto& [path, content] : site_.files) {
+        const std::filesystem::path file = folder_ + "/www/" + path;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << content;
+    }
     return true;
 }
 
 bool NginxOrigin::Launch() {
     port_ = FreeLoopbackPort();
     std::string configuration = folder_ + "/nginx.conf";
-    std::ofstream(configuration, std::ios::trunc) << Configuration(folder_, port_);
+    std::ofstream(configuration, std::ios::trunc) << Configuration(folder_, port_, site_);
     std::string errorLog = folder_ + "/error.log";
     pid_t pid = ::fork();
     if (pid < 0) {
