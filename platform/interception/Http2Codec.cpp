@@ -15,6 +15,9 @@ struct Http2CodecCallbacks {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             Of(user).streams_[frame->hd.stream_id] = Http2Codec::Stream{};
         }
+        if (Http2Codec::Stream* s = Of(user).Find(frame->hd.stream_id)) {
+            s->headerBytes = 0;  // each header list is bounded on its own
+        }
         return 0;
     }
 
@@ -23,27 +26,30 @@ struct Http2CodecCallbacks {
                       void* user) {
         Http2Codec& codec = Of(user);
         Http2Codec::Stream* s = codec.Find(frame->hd.stream_id);
-        if (!s || s->refused || frame->headers.cat != NGHTTP2_HCAT_REQUEST) {
-            return 0;  // request trailers are not relayed to an HTTP/1.1 server
+        if (!s || s->refused) {
+            return 0;
         }
         s->headerBytes += nameLength + valueLength + 32;
         if (s->headerBytes > kMaxHeaderList) {
             // Counted as it is decompressed: what is past the bound is never kept.
             s->refused = true;
-            s->fields.clear();
-            s->fields.shrink_to_fit();
+            s->received.clear();
+            s->received.shrink_to_fit();
             nghttp2_submit_rst_stream(session, NGHTTP2_FLAG_NONE, frame->hd.stream_id,
                                       NGHTTP2_ENHANCE_YOUR_CALM);
             return 0;
         }
-        s->fields.emplace_back(std::string(reinterpret_cast<const char*>(name), nameLength),
-                               std::string(reinterpret_cast<const char*>(value), valueLength));
+        s->received.emplace_back(std::string(reinterpret_cast<const char*>(name), nameLength),
+                                 std::string(reinterpret_cast<const char*>(value), valueLength));
         return 0;
     }
 
     static int FrameReceived(nghttp2_session* session, const nghttp2_frame* frame, void* user) {
         Http2Codec& codec = Of(user);
         const int32_t id = frame->hd.stream_id;
+        if (frame->hd.type == NGHTTP2_GOAWAY) {
+            codec.goneAway_ = true;
+        }
         if (frame->hd.type == NGHTTP2_RST_STREAM && !codec.TakeResetToken()) {
             codec.failed_ = true;
             nghttp2_session_terminate_session(session, NGHTTP2_ENHANCE_YOUR_CALM);
@@ -54,15 +60,27 @@ struct Http2CodecCallbacks {
         if (!s || s->refused) {
             return 0;
         }
-        if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
-            codec.events_.OnRequest(id, std::move(s->fields), endStream);
-            s = codec.Find(id);  // the caller may have answered and ended it already
-            if (s) {
-                s->fields.clear();
+        if (frame->hd.type == NGHTTP2_HEADERS) {
+            Http2Fields fields = std::move(s->received);
+            s->received.clear();
+            const bool head = !fields.empty() && (fields.front().first == ":method" ||
+                                                  fields.front().first == ":status" ||
+                                                  frame->headers.cat == NGHTTP2_HCAT_REQUEST);
+            if (head && !fields.empty() && fields.front().first == ":status" &&
+                fields.front().second.size() == 3 && fields.front().second[0] == '1') {
+                return 0;  // an interim response: the final one follows
             }
-        } else if (endStream &&
-                   (frame->hd.type == NGHTTP2_DATA || frame->hd.type == NGHTTP2_HEADERS)) {
-            codec.events_.OnRequestEnd(id);
+            if (head) {
+                codec.events_.OnHead(id, std::move(fields), endStream);
+                s = codec.Find(id);  // the caller may have answered and ended it already
+                if (s && endStream) {
+                    codec.events_.OnEnd(id, {});
+                }
+            } else if (endStream) {
+                codec.events_.OnEnd(id, std::move(fields));  // trailer fields
+            }
+        } else if (endStream && frame->hd.type == NGHTTP2_DATA) {
+            codec.events_.OnEnd(id, {});
         }
         return 0;
     }
@@ -75,14 +93,14 @@ struct Http2CodecCallbacks {
             nghttp2_session_consume(session, stream, length);  // nobody takes them
             return 0;
         }
-        codec.events_.OnRequestData(stream, reinterpret_cast<const char*>(data), length);
+        codec.events_.OnData(stream, reinterpret_cast<const char*>(data), length);
         return 0;
     }
 
-    static int StreamClosed(nghttp2_session*, int32_t stream, uint32_t, void* user) {
+    static int StreamClosed(nghttp2_session*, int32_t stream, uint32_t code, void* user) {
         Http2Codec& codec = Of(user);
         if (codec.streams_.erase(stream) != 0) {
-            codec.events_.OnStreamClosed(stream);
+            codec.events_.OnStreamClosed(stream, code);
         }
         return 0;
     }
@@ -123,7 +141,7 @@ struct Http2CodecCallbacks {
     }
 };
 
-Http2Codec::Http2Codec(Events& events) : events_(events) {
+Http2Codec::Http2Codec(Events& events, Role role) : events_(events), role_(role) {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_session_callbacks_new(&callbacks);
     nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks,
@@ -142,12 +160,18 @@ Http2Codec::Http2Codec(Events& events) : events_(events) {
     nghttp2_option_set_stream_reset_rate_limit(options, kResetBurst, kResetRate);
     nghttp2_option_set_max_outbound_ack(options, 1000);
     nghttp2_option_set_max_settings(options, 32);
-    nghttp2_session_server_new2(&session_, callbacks, this, options);
+    if (role_ == Role::Server) {
+        nghttp2_session_server_new2(&session_, callbacks, this, options);
+    } else {
+        nghttp2_session_client_new2(&session_, callbacks, this, options);
+    }
     nghttp2_option_del(options);
     nghttp2_session_callbacks_del(callbacks);
 
     const nghttp2_settings_entry settings[] = {
-        {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, kMaxStreams},
+        {role_ == Role::Server ? NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS
+                               : NGHTTP2_SETTINGS_ENABLE_PUSH,
+         role_ == Role::Server ? kMaxStreams : 0},
         {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, static_cast<uint32_t>(kStreamWindow)},
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, static_cast<uint32_t>(kMaxHeaderList)},
     };
@@ -230,6 +254,30 @@ void Http2Codec::SubmitResponse(int32_t stream, int status, const Http2Fields& f
     provider.read_callback = Http2CodecCallbacks::ReadBody;
     nghttp2_submit_response(session_, stream, nva.data(), nva.size(),
                             withBody ? &provider : nullptr);
+}
+
+int32_t Http2Codec::SubmitRequest(const Http2Fields& fields, bool withBody) {
+    if (!CanOpenStream()) {
+        return -1;
+    }
+    std::vector<nghttp2_nv> nva = Http2CodecCallbacks::Fields(fields);
+    nghttp2_data_provider provider{};
+    provider.read_callback = Http2CodecCallbacks::ReadBody;
+    const int32_t stream = nghttp2_submit_request(session_, nullptr, nva.data(), nva.size(),
+                                                  withBody ? &provider : nullptr, nullptr);
+    if (stream > 0) {
+        streams_[stream] = Stream{};
+    }
+    return stream > 0 ? stream : -1;
+}
+
+bool Http2Codec::CanOpenStream() const {
+    if (failed_ || goneAway_ ||
+        nghttp2_session_get_remote_settings(session_, NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS) <=
+            streams_.size()) {
+        return false;
+    }
+    return !goneAway_;
 }
 
 void Http2Codec::Resume(int32_t stream, Stream& s) {

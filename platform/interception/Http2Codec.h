@@ -1,10 +1,10 @@
-// The HTTP/2 side of an inspected client connection, without a socket: the client's bytes go in,
-// requests come out stream by stream, responses go in stream by stream, and the bytes for the
-// client come out. Framing, HPACK and flow control are libnghttp2's; what the proxy does with
-// the requests (judging, relaying) is the caller's.
+// One HTTP/2 connection without a socket, on either side: as the server of an inspected client
+// (the client's bytes go in, requests come out stream by stream, responses go in) or as the
+// client of a server that speaks HTTP/2 (requests go in, responses come out). Framing, HPACK
+// and flow control are libnghttp2's; what the proxy does with the messages is the caller's.
 //
-// Bounds that hold whatever the client sends (each refusal ends the stream or the connection,
-// never the process):
+// Bounds that hold whatever the peer sends (each refusal ends the stream or the connection,
+// never the process); the peer's header lists are bounded on both sides:
 //   - at most kMaxStreams streams open at once (SETTINGS_MAX_CONCURRENT_STREAMS);
 //   - a request's header list at most kMaxHeaderList bytes once decompressed (name + value + 32
 //     per field, as SETTINGS_MAX_HEADER_LIST_SIZE counts): an HPACK bomb resets its stream as
@@ -48,22 +48,25 @@ inline constexpr int32_t kConnectionWindow = 16 << 20;
 
 class Http2Codec {
   public:
-    // What the client asks, stream by stream (stream ids are odd, from 1).
+    enum class Role { Server, Client };
+
+    // What the peer sends, stream by stream.
     class Events {
       public:
         virtual ~Events() = default;
-        // A request's header list (pseudo-fields ":method", ":path", ":authority", ":scheme"
-        // first, names in lower case, as checked by the library's HTTP rules). endStream: no
-        // body follows.
-        virtual void OnRequest(int32_t stream, Http2Fields fields, bool endStream) = 0;
-        virtual void OnRequestData(int32_t stream, const char* data, size_t n) = 0;
-        virtual void OnRequestEnd(int32_t stream) = 0;
+        // A message's head: a request's header list (":method", ":path", ":authority",
+        // ":scheme" first) to a server, a final response's (":status" first) to a client; names
+        // in lower case, as checked by the library's HTTP rules. endStream: no body follows.
+        virtual void OnHead(int32_t stream, Http2Fields fields, bool endStream) = 0;
+        virtual void OnData(int32_t stream, const char* data, size_t n) = 0;
+        // The message is whole, with its trailer fields when it had some.
+        virtual void OnEnd(int32_t stream, Http2Fields trailers) = 0;
         // The stream is gone (answered whole, reset by either side, or the connection ended):
-        // nothing more is asked or answered on it.
-        virtual void OnStreamClosed(int32_t stream) = 0;
+        // nothing more is sent or received on it. errorCode 0 when it ended well.
+        virtual void OnStreamClosed(int32_t stream, uint32_t errorCode) = 0;
     };
 
-    explicit Http2Codec(Events& events);
+    explicit Http2Codec(Events& events, Role role = Role::Server);
     ~Http2Codec();
     Http2Codec(const Http2Codec&) = delete;
     Http2Codec& operator=(const Http2Codec&) = delete;
@@ -79,6 +82,11 @@ class Http2Codec {
     // The response head of a stream; its body follows through AppendBody and EndBody unless
     // withBody is false.
     void SubmitResponse(int32_t stream, int status, const Http2Fields& fields, bool withBody);
+    // A client's request (pseudo-fields first); its stream id, or -1 when it cannot be sent
+    // (the server went away). The body follows as for a response.
+    int32_t SubmitRequest(const Http2Fields& fields, bool withBody);
+    // A client may open another stream now (below the server's bound, no GOAWAY received).
+    bool CanOpenStream() const;
     void AppendBody(int32_t stream, const char* data, size_t n);
     // The body is whole; trailer fields, when given, end the stream after it.
     void EndBody(int32_t stream, const Http2Fields& trailers = {});
@@ -88,13 +96,13 @@ class Http2Codec {
     void GoAway();
     // n bytes of a request body went on: the client may send as many more.
     void Consumed(int32_t stream, size_t n);
-    // Response bytes of a stream that wait for the client's window.
+    // Body bytes of a stream that wait for the peer's window.
     size_t Buffered(int32_t stream) const;
     size_t OpenStreams() const { return streams_.size(); }
 
   private:
     struct Stream {
-        Http2Fields fields;
+        Http2Fields received;  // a response's trailer fields, as they come
         size_t headerBytes = 0;
         bool refused = false;    // its header list broke the bound
         std::string body;        // response bytes not yet framed
@@ -110,9 +118,11 @@ class Http2Codec {
     bool TakeResetToken();
 
     Events& events_;
+    Role role_;
     nghttp2_session* session_ = nullptr;
     std::map<int32_t, Stream> streams_;
     bool failed_ = false;
+    bool goneAway_ = false;  // the peer sent GOAWAY
     double resetTokens_ = kResetBurst;
     std::chrono::steady_clock::time_point resetClock_ = std::chrono::steady_clock::now();
 };

@@ -17,16 +17,6 @@ bool SkippedOnTheWay(const std::string& name) {
     return name == "te" || name == "host";
 }
 
-std::string HexSize(size_t n) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    do {
-        text.insert(text.begin(), kDigits[n & 0xF]);
-        n >>= 4;
-    } while (n != 0);
-    return text;
-}
-
 }  // namespace
 
 std::string RequestHeadText(const Http2Fields& fields, bool hasBody) {
@@ -168,7 +158,7 @@ void Http2Front::CloseAll() {
 
 // ---- requests ----
 
-void Http2Front::OnRequest(int32_t id, Http2Fields fields, bool endStream) {
+void Http2Front::OnHead(int32_t id, Http2Fields fields, bool endStream) {
     auto stream = std::make_unique<Stream>();
     stream->id = id;
     stream->hasBody = !endStream;
@@ -232,7 +222,7 @@ void Http2Front::Judge(Stream& s) {
     }
     s.collecting = true;
     if (s.requestEnded) {
-        OnRequestEnd(s.id);
+        OnEnd(s.id, {});
     }
 }
 
@@ -244,7 +234,7 @@ void Http2Front::Answer(Stream& s, const std::string& wire) {
     FinishAnswer(s.slot.get());
 }
 
-void Http2Front::OnRequestData(int32_t id, const char* data, size_t n) {
+void Http2Front::OnData(int32_t id, const char* data, size_t n) {
     auto found = streams_.find(id);
     if (found == streams_.end() || found->second->discardBody) {
         codec_.Consumed(id, n);
@@ -268,14 +258,7 @@ void Http2Front::OnRequestData(int32_t id, const char* data, size_t n) {
 }
 
 void Http2Front::SendBody(Stream& s, const char* data, size_t n) {
-    if (s.chunked) {
-        const std::string size = HexSize(n) + "\r\n";
-        s.origin->SendBytes(size.data(), size.size());
-        s.origin->SendBytes(data, n);
-        s.origin->SendBytes("\r\n", 2);
-    } else {
-        s.origin->SendBytes(data, n);
-    }
+    s.origin->SendBody(s.slot.get(), data, n);
     s.unconsumed += n;
     if (!s.origin->Backlogged()) {
         codec_.Consumed(s.id, s.unconsumed);
@@ -284,12 +267,12 @@ void Http2Front::SendBody(Stream& s, const char* data, size_t n) {
 }
 
 void Http2Front::EndBody(Stream& s) {
-    if (s.chunked && s.hasBody) {
-        s.origin->SendBytes("0\r\n\r\n", 5);
+    if (s.hasBody) {
+        s.origin->EndBody(s.slot.get());
     }
 }
 
-void Http2Front::OnRequestEnd(int32_t id) {
+void Http2Front::OnEnd(int32_t id, Http2Fields) {
     auto found = streams_.find(id);
     if (found == streams_.end()) {
         return;
@@ -323,14 +306,17 @@ void Http2Front::OnRequestEnd(int32_t id) {
     }
 }
 
-void Http2Front::OnStreamClosed(int32_t id) {
+void Http2Front::OnStreamClosed(int32_t id, uint32_t) {
     auto found = streams_.find(id);
     if (found == streams_.end()) {
         return;
     }
     Stream& s = *found->second;
-    // A request still on its way cannot be taken back on HTTP/1.1: its connection goes.
-    if (s.origin && s.origin->Busy() && !s.slot->complete) {
+    // A request still on its way is taken back on HTTP/2 (its stream reset); on HTTP/1.1 only
+    // closing its connection does.
+    if (s.origin && s.origin->SpeaksHttp2() && !s.slot->complete) {
+        s.origin->CancelStream(s.slot.get());
+    } else if (s.origin && s.origin->Busy() && !s.slot->complete) {
         s.origin->Close();
         DropOrigin(s.origin.get());
     }
@@ -351,19 +337,32 @@ void Http2Front::Forward(Stream& s) {
     }
 }
 
+// A connection to the server that takes this request now: one on HTTP/2 while it has room (all
+// the streams share it); else a free one of up to kOriginsPerServer on HTTP/1.1. While the
+// first connection is still finding out which protocol the server speaks, requests wait.
 std::shared_ptr<OriginConnection> Http2Front::FreeOrigin(const std::string& key) {
     auto& list = origins_[key];
     std::erase_if(list, [](const auto& origin) { return origin->Closed(); });
+    bool pending = false;
+    bool http2 = false;
     for (auto& origin : list) {
-        if (!origin->Busy() && StreamOf(origin.get()) == nullptr) {
+        if (origin->SpeaksHttp2()) {
+            http2 = true;
+            if (origin->CanTakeRequest()) {
+                return origin;
+            }
+        } else if (origin->ProtocolPending()) {
+            pending = true;
+        } else if (origin->CanTakeRequest() && StreamOf(origin.get()) == nullptr) {
             return origin;
         }
     }
-    if (list.size() >= kOriginsPerServer || closed_) {
+    if (pending || http2 || list.size() >= kOriginsPerServer || closed_) {
         return nullptr;
     }
-    auto origin = OriginConnection::Create(*this, session_.fixed_->host, session_.fixed_->port,
-                                           session_.tlsServerName_);
+    auto origin =
+        OriginConnection::Create(*this, session_.fixed_->host, session_.fixed_->port,
+                                 session_.tlsServerName_, session_.proxy_.GetLimits().http2);
     list.push_back(origin);
     return origin;
 }
@@ -372,7 +371,7 @@ void Http2Front::StartOnOrigin(Stream& s, const std::shared_ptr<OriginConnection
     s.origin = origin;
     s.forwarded = true;
     s.slot->origin = origin;
-    origin->BeginRequest(s.slot, s.wire, s.head.method, false);
+    origin->BeginStream(s.slot, s.wire, s.head.method, s.chunked);
     if (!s.pendingBody.empty()) {
         std::string pending = std::move(s.pendingBody);
         s.pendingBody.clear();
@@ -465,38 +464,22 @@ void Http2Front::OriginFailed(OriginConnection* origin, ResponseSlot* slot, int 
 }
 
 void Http2Front::OriginIdle(OriginConnection* origin) {
-    if (Stream* s = StreamOf(origin); s && !s->requestEnded) {
+    if (Stream* s = StreamOf(origin); s && !origin->SpeaksHttp2() && !s->requestEnded) {
         // Answered before its whole body was sent: the connection cannot carry another request.
         s->discardBody = true;
         origin->Close();
         OriginClosed(origin);
         return;
     }
-    for (auto& [key, queue] : waiting_) {
-        auto& list = origins_[key];
-        const bool ours = std::any_of(list.begin(), list.end(),
-                                      [origin](const auto& o) { return o.get() == origin; });
-        if (!ours || queue.empty()) {
-            continue;
-        }
-        const int32_t id = queue.front();
-        queue.pop_front();
-        auto found = streams_.find(id);
-        if (found != streams_.end()) {
-            for (auto& kept : list) {
-                if (kept.get() == origin) {
-                    StartOnOrigin(*found->second, kept);
-                    break;
-                }
-            }
-        }
-        return;
-    }
+    DispatchWaiting();
 }
 
-void Http2Front::OriginClosed(OriginConnection* origin) {
-    DropOrigin(origin);
-    // Streams that waited for a connection to this server get a new one.
+void Http2Front::OriginReady(OriginConnection*) {
+    DispatchWaiting();
+}
+
+// Requests that waited for a connection go out as far as the pool has room.
+void Http2Front::DispatchWaiting() {
     for (auto& [key, queue] : waiting_) {
         while (!queue.empty()) {
             std::shared_ptr<OriginConnection> free = FreeOrigin(key);
@@ -510,15 +493,22 @@ void Http2Front::OriginClosed(OriginConnection* origin) {
             }
         }
     }
+}
+
+void Http2Front::OriginClosed(OriginConnection* origin) {
+    DropOrigin(origin);
+    DispatchWaiting();  // streams that waited for this server get a new connection
     FlushOutput();
 }
 
 void Http2Front::OriginDrained(OriginConnection* origin) {
-    if (Stream* s = StreamOf(origin); s && s->unconsumed > 0) {
-        codec_.Consumed(s->id, s->unconsumed);
-        s->unconsumed = 0;
-        FlushOutput();
+    for (auto& [id, stream] : streams_) {
+        if (stream->origin.get() == origin && stream->unconsumed > 0) {
+            codec_.Consumed(id, stream->unconsumed);
+            stream->unconsumed = 0;
+        }
     }
+    FlushOutput();
 }
 
 // ---- the bytes for the client ----

@@ -23,7 +23,8 @@ namespace gx::interception {
 
 class ClientSession;
 
-// Connections to one server that carry the streams' requests, one request at a time each.
+// Connections to one server that carry the streams' requests when it speaks HTTP/1.1 only (one
+// request at a time each); a server that speaks HTTP/2 gets one connection for them all.
 inline constexpr size_t kOriginsPerServer = 6;
 
 // How a stream's pseudo-fields and fields become an HTTP/1.1 request head, before the same
@@ -57,6 +58,7 @@ class Http2Front : public OriginEvents, private Http2Codec::Events {
     void FinishSlot(ResponseSlot* slot, bool closeAfter) override;
     void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) override;
     void OriginIdle(OriginConnection* origin) override;
+    void OriginReady(OriginConnection* origin) override;
     void OriginClosed(OriginConnection* origin) override;
     void OriginDrained(OriginConnection* origin) override;
     void OriginConnectedForTunnel(OriginConnection*) override {}
@@ -78,10 +80,10 @@ class Http2Front : public OriginEvents, private Http2Codec::Events {
     class ResponseToStream;
 
     // Http2Codec::Events.
-    void OnRequest(int32_t id, Http2Fields fields, bool endStream) override;
-    void OnRequestData(int32_t id, const char* data, size_t n) override;
-    void OnRequestEnd(int32_t id) override;
-    void OnStreamClosed(int32_t id) override;
+    void OnHead(int32_t id, Http2Fields fields, bool endStream) override;
+    void OnData(int32_t id, const char* data, size_t n) override;
+    void OnEnd(int32_t id, Http2Fields trailers) override;
+    void OnStreamClosed(int32_t id, uint32_t errorCode) override;
 
     void Judge(Stream& stream);
     void Answer(Stream& stream, const std::string& wire);
@@ -90,6 +92,7 @@ class Http2Front : public OriginEvents, private Http2Codec::Events {
     void SendBody(Stream& stream, const char* data, size_t n);
     void EndBody(Stream& stream);
     std::shared_ptr<OriginConnection> FreeOrigin(const std::string& key);
+    void DispatchWaiting();
     Stream* StreamOf(const ResponseSlot* slot);
     Stream* StreamOf(OriginConnection* origin);
     void DropOrigin(OriginConnection* origin);

@@ -11,26 +11,19 @@ constexpr size_t kIdleReadChunk = 16 * 1024;
 // A body shorter than this left to relay goes through the buffers: setting up the splice would
 // cost more than the copy.
 constexpr uint64_t kSpliceFrom = 32 * 1024;
+// An HTTP/2 connection to a server that carries no stream is kept this long for the next ones.
+constexpr auto kHttp2IdleTimeout = std::chrono::seconds(60);
 
 }  // namespace
 
 std::shared_ptr<OriginConnection> OriginConnection::Create(OriginEvents& session, std::string host,
-                                                           uint16_t port, std::string tlsName) {
-    auto origin =
-        std::make_shared<OriginConnection>(session, std::move(host), port, std::move(tlsName));
+                                                           uint16_t port, std::string tlsName,
+                                                           bool offerHttp2) {
+    auto origin = std::make_shared<OriginConnection>(session, std::move(host), port,
+                                                     std::move(tlsName), offerHttp2);
     origin->deadline_.SetOwner(origin);
     return origin;
 }
-
-OriginConnection::OriginConnection(OriginEvents& session, std::string host, uint16_t port,
-                                   std::string tlsName)
-    : session_(session),
-      host_(std::move(host)),
-      port_(port),
-      tlsName_(std::move(tlsName)),
-      stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
-      resolver_(session.Executor()),
-      deadline_(session.Executor(), [this] { OnTimeout(); }) {}
 
 SpliceReadiness OriginConnection::SpliceInto() const {
     if (closed_ || !connected_ || !stream_->Plain() || shutdownAfterFlush_) {
@@ -43,7 +36,8 @@ SpliceReadiness OriginConnection::SpliceInto() const {
 }
 
 bool OriginConnection::Backlogged() const {
-    return !closed_ && out_.Size() >= session_.Owner().GetLimits().maxBuffered;
+    const size_t waiting = out_.Size() + (h2_ ? Http2Buffered() : 0);
+    return !closed_ && waiting >= session_.Owner().GetLimits().maxBuffered;
 }
 
 void OriginConnection::BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
@@ -192,7 +186,7 @@ void OriginConnection::OnConnected(const asio::error_code& error) {
 void OriginConnection::StartTls() {
     TlsInterceptor* tls = session_.Owner().Tls();
     auto stream = std::make_unique<TlsClientTransport>(std::move(stream_->Socket()),
-                                                       tls->ForServers(), tlsName_);
+                                                       tls->ForServers(), tlsName_, offerHttp2_);
     TlsClientTransport* handshaking = stream.get();
     stream_ = std::move(stream);
     handshaking->Handshake(
@@ -223,7 +217,13 @@ void OriginConnection::OnTlsHandshake(const asio::error_code& error, TlsClientTr
         Fail(502);
         return;
     }
+    if (offerHttp2_ && stream->SelectedProtocol() == "h2") {
+        StartHttp2();
+    }
     Ready();
+    if (offerHttp2_) {
+        StartQueued();
+    }
 }
 
 void OriginConnection::Ready() {
@@ -278,6 +278,9 @@ void OriginConnection::Flush() {
 }
 
 void OriginConnection::ResumeReading() {
+    if (h2_) {
+        ResumeHttp2();
+    }
     ReadMore();
 }
 
@@ -411,6 +414,16 @@ void OriginConnection::OnRead(const asio::error_code& error, size_t n) {
         OnEnd();
         return;
     }
+    if (h2_) {
+        if (!ReceiveHttp2(in_.get(), n)) {
+            FailHttp2(502);
+            return;
+        }
+        SetDeadline(Clock::now() +
+                    (Busy() ? session_.Owner().GetLimits().responseTimeout : kHttp2IdleTimeout));
+        ReadMore();
+        return;
+    }
     if (reading_state_ != Reading::Idle && reading_state_ != Reading::Tunnel) {
         SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
     }
@@ -533,6 +546,10 @@ void OriginConnection::OnEnd() {
     if (closed_) {
         return;
     }
+    if (h2_) {
+        FailHttp2(502);
+        return;
+    }
     auto slot = slot_;
     switch (reading_state_) {
         case Reading::Idle:
@@ -573,6 +590,23 @@ void OriginConnection::ServerEndedTunnel() {
 }
 
 void OriginConnection::Fail(int status) {
+    if (h2_) {
+        FailHttp2(status);
+        return;
+    }
+    if (!queued_.empty()) {
+        // Nothing was sent: the requests handed over meanwhile fail with the connection.
+        auto queued = std::move(queued_);
+        queued_.clear();
+        Close();
+        const std::string answer = failurePage_.empty() ? ErrorResponse(status) : failurePage_;
+        for (Queued& request : queued) {
+            session_.Deliver(request.slot.get(), answer.data(), answer.size());
+            session_.FinishSlot(request.slot.get(), true);
+        }
+        session_.OriginClosed(this);
+        return;
+    }
     auto slot = slot_;
     Close();
     session_.OriginFailed(this, slot.get(), status);
@@ -597,6 +631,15 @@ void OriginConnection::Close() {
 // No connection in time, or a server that stopped answering.
 void OriginConnection::OnTimeout() {
     if (closed_) {
+        return;
+    }
+    if (h2_) {
+        if (Busy()) {
+            FailHttp2(504);
+        } else {
+            Close();  // idle long enough: the pool lets it go
+            session_.OriginClosed(this);
+        }
         return;
     }
     auto slot = slot_;

@@ -2,6 +2,11 @@
 // the first request for that origin has been judged, carries one request at a time and reads
 // each response just far enough to know where it ends, so that the next response on the client
 // connection belongs to the next request.
+//
+// Over TLS it may offer HTTP/2 too (for a client side that can hand it several requests at
+// once); when the server chooses it, the connection carries many requests at once as streams
+// (OriginHttp2.cpp), each response given to its slot as an HTTP/1.1 response would be (a head,
+// a body in chunks, trailer fields in the last chunk), so the client side reads them alike.
 #pragma once
 
 #include <asio.hpp>
@@ -23,15 +28,35 @@ namespace gx::interception {
 class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
   public:
     // tlsName: the server name to verify over TLS; empty for plain HTTP.
+    // offerHttp2: ALPN offers h2 before http/1.1 (TLS only).
     static std::shared_ptr<OriginConnection> Create(OriginEvents& session, std::string host,
-                                                    uint16_t port, std::string tlsName = {});
-    OriginConnection(OriginEvents& session, std::string host, uint16_t port, std::string tlsName);
+                                                    uint16_t port, std::string tlsName = {},
+                                                    bool offerHttp2 = false);
+    OriginConnection(OriginEvents& session, std::string host, uint16_t port, std::string tlsName,
+                     bool offerHttp2 = false);
+    ~OriginConnection();
 
     // Sends a judged request; its response fills the slot.
     void BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
                       const std::string& method, bool upgrade);
     // Request body or tunnel bytes.
     void SendBytes(const char* data, size_t n);
+
+    // For a client side that hands over bodies without their HTTP/1.1 framing: the request
+    // (chunked: its body goes in chunks on HTTP/1.1), then its body's bytes and its end.
+    void BeginStream(std::shared_ptr<ResponseSlot> slot, const std::string& head,
+                     const std::string& method, bool chunked);
+    void SendBody(const ResponseSlot* slot, const char* data, size_t n);
+    void EndBody(const ResponseSlot* slot);
+    // The client gave up the request (HTTP/2 only: the stream is reset; on HTTP/1.1 the
+    // connection must close).
+    void CancelStream(const ResponseSlot* slot);
+    // Whether it takes one more request now: free on HTTP/1.1, below the server's bound of
+    // streams on HTTP/2. While the protocol is not known yet, it takes none.
+    bool CanTakeRequest() const;
+    bool SpeaksHttp2() const { return h2_ != nullptr; }
+    // Connecting, the protocol not chosen yet.
+    bool ProtocolPending() const { return !connected_ && !closed_; }
     // Connects for a CONNECT tunnel; the session hears of it through OriginConnectedForTunnel.
     void ConnectForTunnel(std::shared_ptr<ResponseSlot> slot);
     // From now on bytes from the server go to the slot unparsed.
@@ -43,7 +68,7 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     void ResumeReading();
     void Close();
 
-    bool Busy() const { return slot_ != nullptr; }
+    bool Busy() const;
     bool Backlogged() const;
     bool Closed() const { return closed_; }
     // May the session splice a tunnel's bytes into this connection's socket? Now while nothing
@@ -56,6 +81,8 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
 
   private:
     enum class Reading { Idle, Head, Body, Tunnel };
+    class Http2Side;
+    friend class Http2Side;
 
     void Connect();
     void OnResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results);
@@ -117,6 +144,27 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     std::unique_ptr<SpliceRelay> relay_;
     bool splicing_ = false;
     bool spliceRefused_ = false;  // the kernel refused once: this connection uses its buffers
+
+    bool offerHttp2_ = false;
+    bool chunked_ = false;  // the current HTTP/1.1 request's body goes in chunks
+    // Streams handed over before the protocol was known (at most one on HTTP/1.1).
+    struct Queued {
+        std::shared_ptr<ResponseSlot> slot;
+        std::string head;
+        std::string method;
+        bool chunked = false;
+        std::string body;
+        bool bodyEnded = false;
+    };
+    std::vector<Queued> queued_;
+    std::unique_ptr<Http2Side> h2_;
+    void StartQueued();
+    void StartHttp2();
+    bool ReceiveHttp2(const char* data, size_t n);
+    void ResumeHttp2();
+    size_t Http2Buffered() const;
+    // The connection failed: every stream on it gets `status` unless its response began.
+    void FailHttp2(int status);
 };
 
 }  // namespace gx::interception

@@ -34,6 +34,9 @@ class OriginEvents {
     // The connection failed (no server, a refused certificate, a broken response): the slot,
     // when one waits, is answered with `status`.
     virtual void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) = 0;
+    // The connection knows which protocol the server speaks (SpeaksHttp2): the client side may
+    // hand it more requests.
+    virtual void OriginReady(OriginConnection*) {}
     // Free for the next request; closed; its output queue drained.
     virtual void OriginIdle(OriginConnection* origin) = 0;
     virtual void OriginClosed(OriginConnection* origin) = 0;

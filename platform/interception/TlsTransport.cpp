@@ -90,19 +90,32 @@ void TlsServerTransport::Handshake(HandshakeHandler handler) {
     stream_.async_handshake(asio::ssl::stream_base::server, std::move(handler));
 }
 
-std::string TlsServerTransport::SelectedProtocol() {
+static std::string SelectedProtocolOf(SSL* ssl) {
     const unsigned char* name = nullptr;
     unsigned int length = 0;
-    SSL_get0_alpn_selected(stream_.native_handle(), &name, &length);
+    SSL_get0_alpn_selected(ssl, &name, &length);
     return name ? std::string(reinterpret_cast<const char*>(name), length) : std::string();
+}
+
+std::string TlsServerTransport::SelectedProtocol() {
+    return SelectedProtocolOf(stream_.native_handle());
+}
+
+std::string TlsClientTransport::SelectedProtocol() {
+    return SelectedProtocolOf(stream_.native_handle());
 }
 
 // ---- the server's side ----
 
 TlsClientTransport::TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
-                                       const std::string& serverName)
+                                       const std::string& serverName, bool offerHttp2)
     : TlsStreamTransport(std::move(socket), context) {
     SSL* ssl = stream_.native_handle();
+    if (offerHttp2) {
+        static const unsigned char kH2ThenHttp11[] = {2,   'h', '2', 8,   'h', 't',
+                                                      't', 'p', '/', '1', '.', '1'};
+        SSL_set_alpn_protos(ssl, kH2ThenHttp11, sizeof kH2ThenHttp11);
+    }
     if (IsAddress(serverName)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), serverName.c_str());
     } else {

@@ -84,8 +84,11 @@ class TlsServerTransport : public TlsStreamTransport<PrefixedSocket> {
 // address), ALPN http/1.1 only.
 class TlsClientTransport : public TlsStreamTransport<asio::ip::tcp::socket> {
   public:
+    // offerHttp2: ALPN h2 before http/1.1 on this connection.
     TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
-                       const std::string& serverName);
+                       const std::string& serverName, bool offerHttp2 = false);
+    // The protocol the server chose by ALPN, empty when none.
+    std::string SelectedProtocol();
     void Handshake(HandshakeHandler handler);
     // After a failed handshake: why the server's certificate was refused, in French; empty
     // when the certificate was not the reason.

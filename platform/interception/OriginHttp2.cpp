@@ -1,0 +1,382 @@
+// An origin connection whose server chose HTTP/2: many requests at once, one stream each. The
+// client side hands requests over as HTTP/1.1 heads (the same it would send on HTTP/1.1) and
+// gets each response back as an HTTP/1.1 response: a head, a body in chunks when the server
+// gave no length, trailer fields in the last chunk. Nothing of a message is lost on the way.
+#include <nghttp2/nghttp2.h>
+
+#include "platform/interception/Http2Codec.h"
+#include "platform/interception/OriginConnection.h"
+#include "platform/interception/Proxy.h"
+#include "platform/text/AsciiText.h"
+
+namespace gx::interception {
+namespace {
+
+std::string ChunkSize(size_t n) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[n & 0xF]);
+        n >>= 4;
+    } while (n != 0);
+    return text + "\r\n";
+}
+
+// The fields of an HTTP/1.1 head block that may travel on an HTTP/2 stream, names lowered.
+void AddFields(std::string_view block, Http2Fields& out) {
+    while (!block.empty()) {
+        const size_t end = block.find("\r\n");
+        const std::string_view line = block.substr(0, end);
+        block = end == std::string_view::npos ? std::string_view() : block.substr(end + 2);
+        const size_t colon = line.find(':');
+        if (line.empty() || colon == std::string_view::npos) {
+            continue;
+        }
+        std::string name = ascii::Lower(line.substr(0, colon));
+        std::string value(ascii::Trim(line.substr(colon + 1)));
+        if (name == "host" || name == "connection" || name == "keep-alive" ||
+            name == "proxy-connection" || name == "transfer-encoding" || name == "upgrade" ||
+            (name == "te" && value != "trailers")) {
+            continue;
+        }
+        out.emplace_back(std::move(name), std::move(value));
+    }
+}
+
+bool StatusHasBody(const std::string& status, const std::string& method) {
+    return method != "HEAD" && status != "204" && status != "304";
+}
+
+}  // namespace
+
+class OriginConnection::Http2Side : public Http2Codec::Events {
+  public:
+    explicit Http2Side(OriginConnection& origin)
+        : origin_(origin), codec_(*this, Http2Codec::Role::Client) {}
+
+    bool Submit(const std::shared_ptr<ResponseSlot>& slot, const std::string& head,
+                const std::string& method) {
+        RequestHead parsed;
+        if (ParseRequestHead(head, parsed) != 0) {
+            return false;
+        }
+        Http2Fields fields = {{":method", parsed.method},
+                              {":scheme", "https"},
+                              {":authority", AuthorityFor(parsed.host, parsed.port, 443)},
+                              {":path", parsed.target}};
+        AddFields(parsed.fields, fields);
+        const bool withBody = parsed.body.kind == BodyKind::Chunked ||
+                              (parsed.body.kind == BodyKind::Length && parsed.body.length > 0);
+        const int32_t stream = codec_.SubmitRequest(fields, withBody);
+        if (stream < 0) {
+            return false;
+        }
+        streams_[stream] = Up{slot, method};
+        bySlot_[slot.get()] = stream;
+        Write();
+        return true;
+    }
+    void Body(const ResponseSlot* slot, const char* data, size_t n) {
+        if (auto found = bySlot_.find(slot); found != bySlot_.end()) {
+            codec_.AppendBody(found->second, data, n);
+            Write();
+        }
+    }
+    void EndBody(const ResponseSlot* slot) {
+        if (auto found = bySlot_.find(slot); found != bySlot_.end()) {
+            codec_.EndBody(found->second);
+            Write();
+        }
+    }
+    void Cancel(const ResponseSlot* slot) {
+        if (auto found = bySlot_.find(slot); found != bySlot_.end()) {
+            codec_.ResetStream(found->second, NGHTTP2_CANCEL);
+            streams_.erase(found->second);
+            bySlot_.erase(found);
+            Write();
+        }
+    }
+    bool Receive(const char* data, size_t n) {
+        const bool going = codec_.Receive(data, n);
+        Write();
+        return going && !codec_.Finished();
+    }
+    bool CanTake() const { return codec_.CanOpenStream(); }
+    size_t OpenStreams() const { return streams_.size(); }
+    size_t Buffered() const {
+        size_t total = 0;
+        for (const auto& [id, up] : streams_) {
+            total += codec_.Buffered(id);
+        }
+        return total;
+    }
+    // The client side took bytes: the server may send as many more on those streams.
+    void Resume() {
+        for (auto& [id, up] : streams_) {
+            if (up.unconsumed > 0 && origin_.session_.CanTakeMore(up.slot.get())) {
+                codec_.Consumed(id, up.unconsumed);
+                up.unconsumed = 0;
+            }
+        }
+        Write();
+    }
+    void FailAll(int status) {
+        auto streams = std::move(streams_);
+        streams_.clear();
+        bySlot_.clear();
+        for (auto& [id, up] : streams) {
+            Fail(up, status);
+        }
+    }
+
+  private:
+    struct Up {
+        std::shared_ptr<ResponseSlot> slot;
+        std::string method;
+        bool chunked = false;  // the response's body is given on in chunks
+        bool ended = false;
+        size_t unconsumed = 0;
+    };
+
+    void OnHead(int32_t id, Http2Fields fields, bool endStream) override {
+        auto found = streams_.find(id);
+        if (found == streams_.end() || fields.empty()) {
+            return;
+        }
+        Up& up = found->second;
+        const std::string status = fields.front().second;
+        std::string head = "HTTP/1.1 " + status + " \r\n";
+        bool hasLength = false;
+        for (const auto& [name, value] : fields) {
+            if (name.front() == ':') {
+                continue;
+            }
+            hasLength = hasLength || name == "content-length";
+            head += name + ": " + value + "\r\n";
+        }
+        if (StatusHasBody(status, up.method) && !hasLength) {
+            if (endStream) {
+                head += "content-length: 0\r\n";
+            } else {
+                head += "transfer-encoding: chunked\r\n";
+                up.chunked = true;
+            }
+        }
+        head += "\r\n";
+        up.slot->started = true;
+        origin_.session_.Deliver(up.slot.get(), head.data(), head.size());
+    }
+
+    void OnData(int32_t id, const char* data, size_t n) override {
+        auto found = streams_.find(id);
+        if (found == streams_.end()) {
+            codec_.Consumed(id, n);
+            return;
+        }
+        Up& up = found->second;
+        if (up.chunked) {
+            const std::string size = ChunkSize(n);
+            origin_.session_.Deliver(up.slot.get(), size.data(), size.size());
+            origin_.session_.Deliver(up.slot.get(), data, n);
+            origin_.session_.Deliver(up.slot.get(), "\r\n", 2);
+        } else {
+            origin_.session_.Deliver(up.slot.get(), data, n);
+        }
+        up.unconsumed += n;
+        if (origin_.session_.CanTakeMore(up.slot.get())) {
+            codec_.Consumed(id, up.unconsumed);
+            up.unconsumed = 0;
+        }
+    }
+
+    void OnEnd(int32_t id, Http2Fields trailers) override {
+        auto found = streams_.find(id);
+        if (found == streams_.end() || found->second.ended) {
+            return;
+        }
+        Up& up = found->second;
+        up.ended = true;
+        if (up.chunked) {
+            std::string last = "0\r\n";
+            for (const auto& [name, value] : trailers) {
+                last += name + ": " + value + "\r\n";
+            }
+            last += "\r\n";
+            origin_.session_.Deliver(up.slot.get(), last.data(), last.size());
+        }
+        origin_.session_.FinishSlot(up.slot.get(), false);
+    }
+
+    void OnStreamClosed(int32_t id, uint32_t) override {
+        auto found = streams_.find(id);
+        if (found == streams_.end()) {
+            return;
+        }
+        Up up = std::move(found->second);
+        bySlot_.erase(up.slot.get());
+        streams_.erase(found);
+        if (!up.ended) {
+            Fail(up, 502);  // reset by the server, or refused when it went away
+        }
+        // A stream less: the client side may hand over another request.
+        origin_.session_.OriginIdle(&origin_);
+    }
+
+    void Fail(Up& up, int status) {
+        if (up.slot->complete) {
+            return;
+        }
+        if (!up.slot->started) {
+            const std::string answer = ErrorResponse(status);
+            origin_.session_.Deliver(up.slot.get(), answer.data(), answer.size());
+        }
+        origin_.session_.FinishSlot(up.slot.get(), true);
+    }
+
+    void Write() {
+        const std::string out = codec_.TakeOutput();
+        if (!out.empty()) {
+            origin_.out_.Append(out.data(), out.size());
+            origin_.Flush();
+        }
+    }
+
+    OriginConnection& origin_;
+    Http2Codec codec_;
+    std::map<int32_t, Up> streams_;
+    std::map<const ResponseSlot*, int32_t> bySlot_;
+};
+
+// Here, where Http2Side is whole.
+OriginConnection::OriginConnection(OriginEvents& session, std::string host, uint16_t port,
+                                   std::string tlsName, bool offerHttp2)
+    : session_(session),
+      host_(std::move(host)),
+      port_(port),
+      tlsName_(std::move(tlsName)),
+      stream_(std::make_unique<PlainTransport>(asio::ip::tcp::socket(session.Executor()))),
+      resolver_(session.Executor()),
+      deadline_(session.Executor(), [this] { OnTimeout(); }),
+      offerHttp2_(offerHttp2 && !tlsName_.empty()) {}
+
+OriginConnection::~OriginConnection() = default;
+
+void OriginConnection::StartHttp2() {
+    h2_ = std::make_unique<Http2Side>(*this);
+}
+
+bool OriginConnection::ReceiveHttp2(const char* data, size_t n) {
+    WriteBatch batch(session_);
+    return h2_->Receive(data, n);
+}
+
+void OriginConnection::ResumeHttp2() {
+    h2_->Resume();
+}
+
+size_t OriginConnection::Http2Buffered() const {
+    return h2_->Buffered();
+}
+
+void OriginConnection::FailHttp2(int status) {
+    auto side = std::move(h2_);  // nothing more goes out on this connection
+    Close();
+    side->FailAll(status);
+    session_.OriginClosed(this);
+}
+
+bool OriginConnection::Busy() const {
+    return slot_ != nullptr || !queued_.empty() || (h2_ && h2_->OpenStreams() > 0);
+}
+
+bool OriginConnection::CanTakeRequest() const {
+    if (closed_ || !connected_) {
+        return false;
+    }
+    return h2_ ? h2_->CanTake() : slot_ == nullptr;
+}
+
+void OriginConnection::BeginStream(std::shared_ptr<ResponseSlot> slot, const std::string& head,
+                                   const std::string& method, bool chunked) {
+    if (!connected_ && offerHttp2_ && !closed_) {
+        queued_.push_back(Queued{std::move(slot), head, method, chunked, {}, false});
+        if (!connecting_) {
+            Connect();
+        }
+        return;
+    }
+    if (h2_) {
+        if (!h2_->Submit(slot, head, method)) {
+            const std::string answer = ErrorResponse(502);
+            session_.Deliver(slot.get(), answer.data(), answer.size());
+            session_.FinishSlot(slot.get(), true);
+        }
+        SetDeadline(Clock::now() + session_.Owner().GetLimits().responseTimeout);
+        return;
+    }
+    chunked_ = chunked;
+    BeginRequest(std::move(slot), head, method, false);
+}
+
+void OriginConnection::SendBody(const ResponseSlot* slot, const char* data, size_t n) {
+    for (Queued& queued : queued_) {
+        if (queued.slot.get() == slot) {
+            queued.body.append(data, n);
+            return;
+        }
+    }
+    if (h2_) {
+        h2_->Body(slot, data, n);
+        return;
+    }
+    if (chunked_) {
+        const std::string size = ChunkSize(n);
+        SendBytes(size.data(), size.size());
+        SendBytes(data, n);
+        SendBytes("\r\n", 2);
+    } else {
+        SendBytes(data, n);
+    }
+}
+
+void OriginConnection::EndBody(const ResponseSlot* slot) {
+    for (Queued& queued : queued_) {
+        if (queued.slot.get() == slot) {
+            queued.bodyEnded = true;
+            return;
+        }
+    }
+    if (h2_) {
+        h2_->EndBody(slot);
+    } else if (chunked_) {
+        SendBytes("0\r\n\r\n", 5);
+    }
+}
+
+void OriginConnection::CancelStream(const ResponseSlot* slot) {
+    std::erase_if(queued_, [slot](const Queued& queued) { return queued.slot.get() == slot; });
+    if (h2_) {
+        h2_->Cancel(slot);
+    }
+}
+
+// The protocol is known: the requests handed over meanwhile go out.
+void OriginConnection::StartQueued() {
+    if (h2_) {
+        h2_->Resume();  // the connection preface and our settings
+    }
+    auto queued = std::move(queued_);
+    queued_.clear();
+    for (Queued& request : queued) {
+        BeginStream(request.slot, request.head, request.method, request.chunked);
+        if (!request.body.empty()) {
+            SendBody(request.slot.get(), request.body.data(), request.body.size());
+        }
+        if (request.bodyEnded) {
+            EndBody(request.slot.get());
+        }
+    }
+    session_.OriginReady(this);
+}
+
+}  // namespace gx::interception
