@@ -20,6 +20,7 @@
 #include "platform/interception/Interception.h"
 #include "platform/tls/RootAuthority.h"
 #include "platform/tls/TrustMarker.h"
+#include "support/HeadlessBrowser.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/engine/OriginServer.h"
 
@@ -298,6 +299,24 @@ TEST_F(EngineEndToEndTest, TheHttpsTestPageIsBlockedInsideTlsWithoutAnyNetwork) 
         }
         EXPECT_EQ(LastBlockEvent().url, kTestPageAddress);
     }
+}
+
+// In a real browser too: headless Chromium, trusting the program's root alone, shows the block
+// page of the harmless test address, and nothing of it needs the network.
+TEST_F(EngineEndToEndTest, TheHttpsTestPageShowsTheBlockPageInABrowser) {
+    if (const std::string missing = gx::testing::BrowserMissing(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    std::string folder = interception::DataFolder();
+    auto root = tls::LoadRoot(folder, kRootCertSubject);
+    ASSERT_TRUE(root);
+    ASSERT_TRUE(tls::WriteTrustMarker(folder, root->fingerprint));
+    gx::testing::HeadlessBrowser browser(root->certificatePath);
+    std::optional<std::string> dom =
+        browser.Load("https://www.gardalix.example/test_malware/", proxyPort_);
+    ASSERT_TRUE(dom) << "the browser did not run";
+    EXPECT_NE(dom->find(kTestPageAddress), std::string::npos) << *dom;
+    EXPECT_EQ(LastBlockEvent().url, kTestPageAddress);
 }
 
 // An exempted process stays exempt through a stop and a start of the engine, although the

@@ -3,22 +3,23 @@
 // no well-behaved client does. The origin behind is the plain TestOrigin behind a TLS front
 // that speaks HTTP/1.1 only, as most servers the program relays to today.
 #include <gtest/gtest.h>
-#include <nghttp2/nghttp2.h>
 #include <netinet/in.h>
+#include <nghttp2/nghttp2.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <atomic>
 #include <map>
 #include <thread>
 
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/Http2Front.h"
+#include "platform/interception/Http2TestOrigin.h"
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/CertificateBuilder.h"
@@ -202,152 +203,6 @@ TEST_F(Http2Test, ARequestBodyReachesTheServerWhole) {
     ASSERT_EQ(front_->Origin().Bodies().size(), 1u);
     EXPECT_EQ(front_->Origin().Bodies()[0], body);
 }
-
-// ---- a server that speaks HTTP/2 alone ----
-
-// Refuses every TLS client that does not offer h2 (as gRPC services and some APIs do) and
-// answers each stream itself: "/trailers" with a body and trailer fields, as gRPC does, anything
-// else with "h2 origin saw <method> <path>". Its HTTP/2 is the program's own codec, as a server.
-class Http2OnlyOrigin : private interception::Http2Codec::Events {
-  public:
-    explicit Http2OnlyOrigin(const TestAuthority& authority) : key_(tls::NewEcKey()) {
-        tls::CertificateFields fields;
-        fields.commonName = "localhost";
-        fields.publicKey = key_.get();
-        fields.signingKey = authority.Key();
-        fields.issuer = authority.Certificate();
-        fields.subjectAltName = "DNS:localhost,IP:127.0.0.1";
-        fields.validFrom = -1h;
-        fields.validFor = 24h;
-        cert_ = tls::BuildCertificate(fields);
-        context_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(context_, cert_.get());
-        SSL_CTX_use_PrivateKey(context_, key_.get());
-        SSL_CTX_set_alpn_select_cb(context_, SelectH2Only, nullptr);
-        uint16_t port = 0;
-        listenFd_ = ListenLoopback(port);
-        port_ = port;
-        server_ = std::thread([this] { Serve(); });
-    }
-    ~Http2OnlyOrigin() {
-        stopping_ = true;
-        ::shutdown(listenFd_, SHUT_RDWR);
-        server_.join();
-        ::close(listenFd_);
-        SSL_CTX_free(context_);
-    }
-    std::string Url(const std::string& path) const {
-        return "https://localhost:" + std::to_string(port_) + path;
-    }
-    int Requests() const { return requests_; }
-    int Connections() const { return connections_; }
-
-  private:
-    static int SelectH2Only(SSL*, const unsigned char** out, unsigned char* outLength,
-                            const unsigned char* offered, unsigned int offeredLength, void*) {
-        static const unsigned char kH2[] = {2, 'h', '2'};
-        unsigned char* selected = nullptr;
-        if (SSL_select_next_proto(&selected, outLength, kH2, sizeof kH2, offered, offeredLength) ==
-            OPENSSL_NPN_NEGOTIATED) {
-            *out = selected;
-            return SSL_TLSEXT_ERR_OK;
-        }
-        return SSL_TLSEXT_ERR_ALERT_FATAL;  // no HTTP/1.1 here
-    }
-    static int ListenLoopback(uint16_t& port) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(fd, 16);
-        socklen_t length = sizeof address;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        return fd;
-    }
-
-    // One connection at a time is enough for the tests: the proxy keeps one to a server.
-    void Serve() {
-        while (!stopping_) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
-                return;
-            }
-            SSL* ssl = SSL_new(context_);
-            SSL_set_fd(ssl, fd);
-            if (SSL_accept(ssl) == 1) {
-                ++connections_;
-                interception::Http2Codec codec(*this);
-                codec_ = &codec;
-                char buffer[16384];
-                timeval wait{0, 200 * 1000};
-                ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-                while (!stopping_) {
-                    const std::string out = codec.TakeOutput();
-                    if (!out.empty() &&
-                        SSL_write(ssl, out.data(), static_cast<int>(out.size())) <= 0) {
-                        break;
-                    }
-                    const int n = SSL_read(ssl, buffer, sizeof buffer);
-                    if (n <= 0) {
-                        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                            errno = 0;
-                            continue;
-                        }
-                        break;
-                    }
-                    if (!codec.Receive(buffer, static_cast<size_t>(n))) {
-                        break;
-                    }
-                }
-                codec_ = nullptr;
-            }
-            SSL_free(ssl);
-            ::close(fd);
-        }
-    }
-
-    void OnHead(int32_t stream, Http2Fields fields, bool) override {
-        for (const auto& [name, value] : fields) {
-            if (name == ":path") {
-                paths_[stream] = value;
-            } else if (name == ":method") {
-                methods_[stream] = value;
-            }
-        }
-    }
-    void OnData(int32_t stream, const char*, size_t n) override { codec_->Consumed(stream, n); }
-    void OnEnd(int32_t stream, Http2Fields) override {
-        ++requests_;
-        const std::string path = paths_[stream];
-        if (path == "/trailers") {
-            codec_->SubmitResponse(stream, 200, {{"content-type", "application/grpc"}}, true);
-            codec_->AppendBody(stream, "grpc-body", 9);
-            codec_->EndBody(stream, {{"grpc-status", "0"}, {"grpc-message", "fine"}});
-            return;
-        }
-        const std::string body = "h2 origin saw " + methods_[stream] + " " + path;
-        codec_->SubmitResponse(stream, 200, {{"content-length", std::to_string(body.size())}},
-                               true);
-        codec_->AppendBody(stream, body.data(), body.size());
-        codec_->EndBody(stream);
-    }
-    void OnStreamClosed(int32_t, uint32_t) override {}
-
-    PkeyHandle key_;
-    X509Handle cert_;
-    SSL_CTX* context_ = nullptr;
-    int listenFd_ = -1;
-    uint16_t port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> requests_{0};
-    std::atomic<int> connections_{0};
-    std::thread server_;
-    interception::Http2Codec* codec_ = nullptr;
-    std::map<int32_t, std::string> paths_;
-    std::map<int32_t, std::string> methods_;
-};
 
 // A server that speaks HTTP/2 alone works for an HTTP/2 client: its streams travel on one
 // connection, untouched by translation as far as the client can see, trailer fields included.

@@ -1,0 +1,61 @@
+// An HTTPS origin for the interception tests that speaks HTTP/2 alone: it refuses every TLS
+// client that does not offer h2 (as gRPC services and some APIs do) and answers each stream
+// itself:
+//   /trailers   a body and trailer fields, as gRPC does
+//   /page       a page of 100 images (/img/0 to /img/99) whose script, once the page has
+//               loaded, writes into the page how many resources came over which protocol
+//   else        "h2 origin saw <method> <path>"
+// Its HTTP/2 is the program's own codec, as a server. One connection at a time: the proxy keeps
+// one to a server.
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/interception/Http2Codec.h"
+#include "platform/interception/TlsTestOrigin.h"
+#include "platform/program/OpenSslHandles.h"
+
+namespace gx::test {
+
+class Http2OnlyOrigin : private interception::Http2Codec::Events {
+  public:
+    explicit Http2OnlyOrigin(const TestAuthority& authority);
+    ~Http2OnlyOrigin() override;
+    Http2OnlyOrigin(const Http2OnlyOrigin&) = delete;
+    Http2OnlyOrigin& operator=(const Http2OnlyOrigin&) = delete;
+
+    std::string Url(const std::string& path) const;
+    int Requests() const { return requests_; }
+    int Connections() const { return connections_; }
+
+  private:
+    static int SelectH2Only(SSL*, const unsigned char** out, unsigned char* outLength,
+                            const unsigned char* offered, unsigned int offeredLength, void*);
+    void Serve();
+    void Answer(int32_t stream, const std::string& method, const std::string& path);
+
+    void OnHead(int32_t stream, interception::Http2Fields fields, bool) override;
+    void OnData(int32_t stream, const char*, size_t n) override;
+    void OnEnd(int32_t stream, interception::Http2Fields) override;
+    void OnStreamClosed(int32_t, uint32_t) override {}
+
+    PkeyHandle key_;
+    X509Handle cert_;
+    SSL_CTX* context_ = nullptr;
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> requests_{0};
+    std::atomic<int> connections_{0};
+    std::thread server_;
+    interception::Http2Codec* codec_ = nullptr;
+    std::map<int32_t, std::string> paths_;
+    std::map<int32_t, std::string> methods_;
+};
+
+}  // namespace gx::test
