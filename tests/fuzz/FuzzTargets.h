@@ -35,6 +35,9 @@ int FuzzUpdateDescription(const uint8_t* data, size_t size);
 int FuzzBuildFile(const uint8_t* data, size_t size);
 // A list bundle as downloaded, and lists written as a bundle and read back.
 int FuzzListBundle(const uint8_t* data, size_t size);
+// HTTP/2 frames from a hostile peer: to the codec as a server (an inspected client's bytes) and
+// as a client (a server's answer).
+int FuzzHttp2Frames(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;  // its corpus folder under tests/fuzz/corpus/
