@@ -28,12 +28,13 @@
 
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
-#include "bench/proxy/InspectingProxy.h"
+#include "bench/proxy/BenchProxy.h"
 #include "bench/proxy/PassEverything.h"
 #include "platform/interception/Interception.h"
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/RootAuthority.h"
 #include "platform/tls/TrustMarker.h"
+#include "tests/support/TestCertificates.h"
 
 namespace gx::bench {
 namespace {
@@ -285,7 +286,7 @@ void AttachFiltersForTheLoad(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
 uint16_t StartProxyForTheLoad() {
     gEvents.tcpConnected = AttachFiltersForTheLoad;
     gEvents.dataPartAvailable = PassRequest;
-    return StartInspectingProxy(gEvents, kSubject);
+    return StartBenchProxy(gEvents, kSubject);
 }
 
 }  // namespace
@@ -304,29 +305,12 @@ int main() {
         std::filesystem::temp_directory_path() / ("gx-bench-https-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
-    PkeyHandle authorityKey = tls::NewEcKey();
-    tls::CertificateFields authorityFields;
-    authorityFields.commonName = "Benchmark authority";
-    authorityFields.publicKey = authorityKey.get();
-    authorityFields.signingKey = authorityKey.get();
-    authorityFields.authority = true;
-    authorityFields.validFrom = -1h;
-    authorityFields.validFor = 24h;
-    X509Handle authority = tls::BuildCertificate(authorityFields);
-    std::ofstream(folder / "authority.pem") << tls::CertificatePem(authority.get());
+    const gx::testing::TestPair authority = gx::testing::MakeAuthority("Benchmark authority");
+    std::ofstream(folder / "authority.pem") << tls::CertificatePem(authority.certificate.get());
     ::setenv("SSL_CERT_FILE", (folder / "authority.pem").c_str(), 1);
-    PkeyHandle serverKey = tls::NewEcKey();
-    tls::CertificateFields serverFields;
-    serverFields.commonName = "localhost";
-    serverFields.publicKey = serverKey.get();
-    serverFields.signingKey = authorityKey.get();
-    serverFields.issuer = authority.get();
-    serverFields.subjectAltName = "DNS:localhost";
-    serverFields.validFrom = -1h;
-    serverFields.validFor = 24h;
-    X509Handle serverCert = tls::BuildCertificate(serverFields);
+    const gx::testing::TestPair server = gx::testing::MakeLocalhost(authority);
 
-    HttpsOrigin origin(serverCert.get(), serverKey.get());
+    HttpsOrigin origin(server.certificate.get(), server.key.get());
     uint16_t proxyPort = StartProxyForTheLoad();
     if (proxyPort == 0) {
         std::printf("https: FAILED: the interception library did not start\n");

@@ -32,11 +32,13 @@
 #include <thread>
 #include <vector>
 
-#include "bench/proxy/InspectingProxy.h"
+#include "bench/proxy/BenchProxy.h"
 #include "bench/proxy/NginxOrigin.h"
 #include "bench/proxy/PassEverything.h"
 #include "platform/interception/Interception.h"
 #include "platform/tls/CertificateBuilder.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/TestCertificates.h"
 
 namespace gx::bench {
 namespace {
@@ -92,7 +94,8 @@ class DelayedPipe {
             std::this_thread::sleep_until(due);
             size_t done = 0;
             while (done < bytes.size()) {
-                const ssize_t n = ::write(to_, bytes.data() + done, bytes.size() - done);
+                const ssize_t n =
+                    ::send(to_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
                 if (n <= 0) {
                     break;
                 }
@@ -113,37 +116,11 @@ class DelayedPipe {
     std::thread writer_;
 };
 
-int Listen(uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 128);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-int ConnectTo(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Listens on a loopback port and relays every connection to `target` with the delay each way.
 class DelayRelay {
   public:
     DelayRelay(uint16_t target, std::chrono::milliseconds delay) : target_(target), delay_(delay) {
-        listener_ = Listen(port_);
+        listener_ = gx::testing::ListenLoopback(port_, 128);
         acceptor_ = std::thread([this] { Accept(); });
     }
     ~DelayRelay() {
@@ -171,7 +148,7 @@ class DelayRelay {
             if (client < 0) {
                 return;
             }
-            const int server = ConnectTo(target_);
+            const int server = gx::testing::ConnectLoopback(target_);
             int one = 1;
             ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             if (server >= 0) {
@@ -304,29 +281,12 @@ int main() {
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
 
     // nginx's authority and certificate for localhost.
-    PkeyHandle authorityKey = tls::NewEcKey();
-    tls::CertificateFields authorityFields;
-    authorityFields.commonName = "Page-load benchmark authority";
-    authorityFields.publicKey = authorityKey.get();
-    authorityFields.signingKey = authorityKey.get();
-    authorityFields.authority = true;
-    authorityFields.validFrom = -1h;
-    authorityFields.validFor = 24h;
-    X509Handle authority = tls::BuildCertificate(authorityFields);
-    PkeyHandle serverKey = tls::NewEcKey();
-    tls::CertificateFields serverFields;
-    serverFields.commonName = "localhost";
-    serverFields.publicKey = serverKey.get();
-    serverFields.signingKey = authorityKey.get();
-    serverFields.issuer = authority.get();
-    serverFields.subjectAltName = "DNS:localhost,IP:127.0.0.1";
-    serverFields.validFrom = -1h;
-    serverFields.validFor = 24h;
-    X509Handle serverCert = tls::BuildCertificate(serverFields);
+    const gx::testing::TestPair authority = gx::testing::MakeAuthority("Page-load authority");
+    const gx::testing::TestPair server = gx::testing::MakeLocalhost(authority);
     const std::string authorityPem = (folder / "authority.pem").string();
-    std::ofstream(authorityPem) << tls::CertificatePem(authority.get());
-    std::ofstream(folder / "server.pem") << tls::CertificatePem(serverCert.get());
-    std::ofstream(folder / "server.key") << tls::PrivateKeyPem(serverKey.get());
+    std::ofstream(authorityPem) << tls::CertificatePem(authority.certificate.get());
+    std::ofstream(folder / "server.pem") << tls::CertificatePem(server.certificate.get());
+    std::ofstream(folder / "server.key") << tls::PrivateKeyPem(server.key.get());
     ::setenv("SSL_CERT_FILE", authorityPem.c_str(), 1);  // the proxy verifies nginx with it
 
     NginxSite site;
@@ -356,7 +316,7 @@ int main() {
         limits.http2 = http2;
         interception::SetLimits(limits);
         started = true;
-        return StartInspectingProxy(events, kSubject);
+        return StartBenchProxy(events, kSubject);
     };
     if (startProxy(true) == 0) {
         std::printf("page load: the proxy did not start\n");

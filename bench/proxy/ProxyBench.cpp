@@ -19,6 +19,7 @@
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
 #include "bench/proxy/BenchOrigin.h"
+#include "bench/proxy/BenchProxy.h"
 #include "bench/proxy/NginxOrigin.h"
 #include "bench/proxy/PassEverything.h"
 #include "bench/proxy/WrkRunner.h"
@@ -39,20 +40,7 @@ uint16_t StartPassEverythingProxy() {
     gPassEverything.tcpConnected = AttachFilters;
     gPassEverything.dataPartAvailable = PassRequest;
     gPassEverything.dataAvailable = PostWhole;
-    ::setenv(interception::kProxyAddressVariable, "127.0.0.1:0", 1);
-    if (!pfc_init(&gPassEverything, L"c:\\netfilter2")) {
-        return 0;
-    }
-    if (nf_init("gardalix", pfc_getNFEventHandler()) != 0) {
-        pfc_free();
-        return 0;
-    }
-    NF_RULE outbound{};
-    outbound.protocol = NF_IPPROTO_TCP;
-    outbound.direction = NF_D_OUT;
-    outbound.filteringFlag = NF_FILTER;
-    nf_addRule(&outbound, 0);
-    return interception::ExplicitProxyPort();
+    return StartBenchProxy(gPassEverything);
 }
 
 void StopProxy() {

@@ -33,24 +33,35 @@ template <typename Next>
 class TlsStreamTransport : public Transport {
   public:
     void ReadSome(asio::mutable_buffer buffer, IoHandler handler) override {
-        stream_.async_read_some(
-            buffer, [handler = std::move(handler)](const asio::error_code& error, size_t n) {
-                handler(AsEndOfStream(error), n);
-            });
+        ++*pending_;
+        stream_.async_read_some(buffer, [handler = std::move(handler), pending = pending_](
+                                            const asio::error_code& error, size_t n) {
+            --*pending;
+            handler(AsEndOfStream(error), n);
+        });
     }
     void Write(asio::const_buffer buffer, IoHandler handler) override {
-        asio::async_write(stream_, buffer, std::move(handler));
+        ++*pending_;
+        asio::async_write(stream_, buffer,
+                          [handler = std::move(handler), pending = pending_](
+                              const asio::error_code& error, size_t n) {
+                              --*pending;
+                              handler(error, n);
+                          });
     }
     void ShutdownSend() override {
         asio::error_code ignored;
         Socket().shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
     }
-    // Ends the TLS with its closing alert (close_notify) when the handshake was done, so that
-    // the peer can tell an end from a cut; the peer's own alert is not waited for.
+    // Ends the TLS with its closing alert (close_notify) when the handshake was done and no
+    // read or write of the stream is under way (the alert would go through the TLS engine's
+    // state while an operation uses it), so that the peer can tell an end from a cut; the
+    // peer's own alert is not waited for. Otherwise, as when a peer is cut off, the connection
+    // just closes.
     void Close() override {
         asio::error_code ignored;
-        if (Socket().is_open() && SSL_is_init_finished(stream_.native_handle()) == 1 &&
-            !closeNotified_) {
+        if (Socket().is_open() && *pending_ == 0 &&
+            SSL_is_init_finished(stream_.native_handle()) == 1 && !closeNotified_) {
             closeNotified_ = true;
             // Non-blocking: the alert goes out if the socket takes it now (a few bytes), and the
             // wait for the peer's alert ends at once.
@@ -67,6 +78,8 @@ class TlsStreamTransport : public Transport {
         : stream_(std::move(next), context) {}
     asio::ssl::stream<Next> stream_;
     bool closeNotified_ = false;
+    // Reads and writes under way; shared with their handlers, which may outlive the stream.
+    std::shared_ptr<int> pending_ = std::make_shared<int>(0);
 };
 
 // Our end of the client's TLS: the leaf and key are set on this connection alone.

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/interception/Http2TestOrigin.h"
-#include "platform/interception/ProxyTestSupport.h"
+#include "platform/interception/InspectedHttps.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/RootAuthority.h"
 #include "platform/tls/TrustMarker.h"
@@ -16,30 +16,18 @@ namespace {
 
 constexpr char kSubject[] = "Gardalix browser test root";
 
-class BrowserTest : public ProxyTest {
+class BrowserTest : public InspectedHttpsTest {
   protected:
     void SetUp() override {
         if (const std::string missing = gx::testing::BrowserMissing(); !missing.empty()) {
             GTEST_SKIP() << missing;
         }
         ProxyTest::SetUp();
-        rootSubject_ = kSubject;
-        authority_ = std::make_unique<TestAuthority>(dataHome_ + "/test-authority.pem");
-        ::setenv("SSL_CERT_FILE", authority_->PemPath().c_str(), 1);
-        Program().onPart = [](ENDPOINT_ID id, PFObject* object) {
-            if (StreamText(object, 0).find("/listed") != std::string::npos) {
-                PostAnswer(id, "HTTP/1.1 404 Not OK", "<html><body>bloqu\xE9</body></html>", true);
-                return int{DPCR_BLOCK};
-            }
-            return int{DPCR_BYPASS};
-        };
-        ASSERT_TRUE(StartLibrary());
-        auto root = tls::LoadRoot(interception::DataFolder(), kSubject);
-        ASSERT_TRUE(root && tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint));
-        browser_ = std::make_unique<gx::testing::HeadlessBrowser>(root->certificatePath);
+        SetUpHttps(kSubject, "<html><body>bloqu\xE9</body></html>");
+        ASSERT_TRUE(StartHttps());
+        browser_ = std::make_unique<gx::testing::HeadlessBrowser>(RootPem());
     }
 
-    std::unique_ptr<TestAuthority> authority_;
     std::unique_ptr<gx::testing::HeadlessBrowser> browser_;
 };
 

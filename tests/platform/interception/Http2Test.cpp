@@ -20,6 +20,7 @@
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/Http2Front.h"
 #include "platform/interception/Http2TestOrigin.h"
+#include "platform/interception/InspectedHttps.h"
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/CertificateBuilder.h"
@@ -91,35 +92,20 @@ TEST(Http2Streams, BecomeTheHttp11RequestTheProgramJudges) {
 
 constexpr char kSubject[] = "Gardalix test root";
 
-class Http2Test : public ProxyTest {
+class Http2Test : public InspectedHttpsTest {
   protected:
     void SetUp() override {
         ProxyTest::SetUp();
-        rootSubject_ = kSubject;
-        authority_ = std::make_unique<TestAuthority>(dataHome_ + "/test-authority.pem");
-        ::setenv("SSL_CERT_FILE", authority_->PemPath().c_str(), 1);
+        SetUpHttps(kSubject, "bloqu\xE9");
         front_ = std::make_unique<TlsFront>(*authority_);
-        Program().onPart = [](ENDPOINT_ID id, PFObject* object) {
-            if (StreamText(object, 0).find("/listed") != std::string::npos) {
-                PostAnswer(id, "HTTP/1.1 404 Not OK", "bloqu\xE9", true);
-                return int{DPCR_BLOCK};
-            }
-            return int{DPCR_BYPASS};
-        };
-        ASSERT_TRUE(StartLibrary());
-        auto root = tls::LoadRoot(interception::DataFolder(), kSubject);
-        ASSERT_TRUE(root && tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint));
+        ASSERT_TRUE(StartHttps());
     }
 
-    std::string RootPem() const {
-        return interception::DataFolder() + "/" + tls::kRootCertificateFile;
-    }
     CurlResult Curl(const std::string& arguments) {
         return RunCurl("--http2 --proxy http://127.0.0.1:" + std::to_string(ProxyPort()) +
                        " --cacert '" + RootPem() + "' " + arguments);
     }
 
-    std::unique_ptr<TestAuthority> authority_;
     std::unique_ptr<TlsFront> front_;
 };
 

@@ -1,35 +1,18 @@
 #include "platform/interception/Http2TestOrigin.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
-#include "platform/tls/CertificateBuilder.h"
+#include "support/Loopback.h"
 
 namespace gx::test {
 namespace {
 
-using namespace std::chrono_literals;
 using interception::Http2Fields;
 
 constexpr int kPageImages = 100;
-
-int ListenLoopback(uint16_t& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    return fd;
-}
 
 std::string Page() {
     std::string page =
@@ -47,21 +30,13 @@ std::string Page() {
 
 }  // namespace
 
-Http2OnlyOrigin::Http2OnlyOrigin(const TestAuthority& authority) : key_(tls::NewEcKey()) {
-    tls::CertificateFields fields;
-    fields.commonName = "localhost";
-    fields.publicKey = key_.get();
-    fields.signingKey = authority.Key();
-    fields.issuer = authority.Certificate();
-    fields.subjectAltName = "DNS:localhost,IP:127.0.0.1";
-    fields.validFrom = -1h;
-    fields.validFor = 24h;
-    cert_ = tls::BuildCertificate(fields);
+Http2OnlyOrigin::Http2OnlyOrigin(const TestAuthority& authority)
+    : identity_(gx::testing::MakeLocalhost(authority.Pair())) {
     context_ = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(context_, cert_.get());
-    SSL_CTX_use_PrivateKey(context_, key_.get());
+    SSL_CTX_use_certificate(context_, identity_.certificate.get());
+    SSL_CTX_use_PrivateKey(context_, identity_.key.get());
     SSL_CTX_set_alpn_select_cb(context_, SelectH2Only, nullptr);
-    listenFd_ = ListenLoopback(port_);
+    listenFd_ = gx::testing::ListenLoopback(port_, 16);
     server_ = std::thread([this] { Serve(); });
 }
 

@@ -44,8 +44,7 @@ class Http2OnlyOrigin : private interception::Http2Codec::Events {
     void OnEnd(int32_t stream, interception::Http2Fields) override;
     void OnStreamClosed(int32_t, uint32_t) override {}
 
-    PkeyHandle key_;
-    X509Handle cert_;
+    gx::testing::TestPair identity_;
     SSL_CTX* context_ = nullptr;
     int listenFd_ = -1;
     uint16_t port_ = 0;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/interception/InspectedHttps.h"
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/RootAuthority.h"
@@ -20,38 +21,12 @@ namespace {
 
 constexpr char kSubject[] = "Gardalix test root";
 
-class HttpsTest : public ProxyTest {
+class HttpsTest : public InspectedHttpsTest {
   protected:
     void SetUp() override {
         ProxyTest::SetUp();
-        rootSubject_ = kSubject;
-        authority_ = std::make_unique<TestAuthority>(dataHome_ + "/test-authority.pem");
-        // The library verifies servers against this store instead of the system's.
-        ::setenv("SSL_CERT_FILE", authority_->PemPath().c_str(), 1);
+        SetUpHttps(kSubject, "bloqu\xE9");
         front_ = std::make_unique<TlsFront>(*authority_);
-        Program().onPart = [](ENDPOINT_ID id, PFObject* object) {
-            if (StreamText(object, 0).find("/listed") != std::string::npos) {
-                PostAnswer(id, "HTTP/1.1 404 Not OK", "bloqu\xE9", true);
-                return int{DPCR_BLOCK};
-            }
-            return int{DPCR_BYPASS};
-        };
-    }
-
-    // Starts the library and, unless told otherwise, trusts its root as `gx-driver trust` does.
-    bool StartHttps(bool trusted = true) {
-        if (!StartLibrary()) {
-            return false;
-        }
-        if (trusted) {
-            auto root = tls::LoadRoot(interception::DataFolder(), kSubject);
-            return root && tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint);
-        }
-        return true;
-    }
-
-    std::string RootPem() const {
-        return interception::DataFolder() + "/" + tls::kRootCertificateFile;
     }
 
     // curl through the proxy, trusting the given authority (our root by default).
@@ -60,7 +35,6 @@ class HttpsTest : public ProxyTest {
                        (trust.empty() ? RootPem() : trust) + "' " + arguments);
     }
 
-    std::unique_ptr<TestAuthority> authority_;
     std::unique_ptr<TlsFront> front_;
 };
 

@@ -320,19 +320,6 @@ int StatusOf(const std::string& response) {
     return std::atoi(response.c_str() + 9);
 }
 
-int ConnectLoopback(uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;

@@ -16,6 +16,7 @@
 #include "api/interception/NetFilter2API.h"
 #include "api/interception/ProtocolFiltersAPI.h"
 #include "platform/interception/Interception.h"
+#include "support/Loopback.h"
 
 namespace gx::test {
 
@@ -148,7 +149,7 @@ inline constexpr OddRequestLine kOddRequestLines[] = {
 };
 
 // A blocking TCP connection to 127.0.0.1:port; -1 when refused.
-int ConnectLoopback(uint16_t port);
+using gx::testing::ConnectLoopback;
 
 // This process's resident memory in KiB (VmRSS), 0 when unknown.
 long ResidentKiB();

@@ -23,28 +23,14 @@ using namespace std::chrono_literals;
 }  // namespace
 
 TestAuthority::TestAuthority(const std::string& pemPath)
-    : pemPath_(pemPath), key_(tls::NewEcKey()) {
-    tls::CertificateFields fields;
-    fields.commonName = "Test authority of the interception tests";
-    fields.publicKey = key_.get();
-    fields.signingKey = key_.get();
-    fields.authority = true;
-    fields.validFrom = -1h;
-    fields.validFor = 24h;
-    cert_ = tls::BuildCertificate(fields);
-    std::ofstream(pemPath_) << tls::CertificatePem(cert_.get());
+    : pemPath_(pemPath),
+      pair_(gx::testing::MakeAuthority("Test authority of the interception tests")) {
+    std::ofstream(pemPath_) << tls::CertificatePem(pair_.certificate.get());
 }
 
 TlsFront::TlsFront(const TestAuthority& authority, FrontCertificate kind, bool any)
     : key_(tls::NewEcKey()) {
-    tls::CertificateFields fields;
-    fields.commonName = "localhost";
-    fields.publicKey = key_.get();
-    fields.signingKey = authority.Key();
-    fields.issuer = authority.Certificate();
-    fields.subjectAltName = "DNS:localhost,IP:127.0.0.1";
-    fields.validFrom = -1h;
-    fields.validFor = 24h;
+    tls::CertificateFields fields = gx::testing::LocalhostFields(key_.get(), authority.Pair());
     switch (kind) {
         case FrontCertificate::Good:
             break;

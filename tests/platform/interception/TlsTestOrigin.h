@@ -14,6 +14,7 @@
 
 #include "platform/interception/TestOrigin.h"
 #include "platform/program/OpenSslHandles.h"
+#include "support/TestCertificates.h"
 
 namespace gx::test {
 
@@ -22,13 +23,13 @@ class TestAuthority {
   public:
     explicit TestAuthority(const std::string& pemPath);
     const std::string& PemPath() const { return pemPath_; }
-    EVP_PKEY* Key() const { return key_.get(); }
-    X509* Certificate() const { return cert_.get(); }
+    EVP_PKEY* Key() const { return pair_.key.get(); }
+    X509* Certificate() const { return pair_.certificate.get(); }
+    const gx::testing::TestPair& Pair() const { return pair_; }
 
   private:
     std::string pemPath_;
-    PkeyHandle key_;
-    X509Handle cert_;
+    gx::testing::TestPair pair_;
 };
 
 // CommonNameOnly: "localhost" in the subject's common name alone, no subjectAltName.

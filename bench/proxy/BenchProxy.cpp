@@ -1,4 +1,4 @@
-#include "bench/proxy/InspectingProxy.h"
+#include "bench/proxy/BenchProxy.h"
 
 #include <cstdlib>
 
@@ -9,12 +9,14 @@
 
 namespace gx::bench {
 
-uint16_t StartInspectingProxy(PFEvents& events, const char* rootSubject) {
+uint16_t StartBenchProxy(PFEvents& events, const char* rootSubject) {
     ::setenv(interception::kProxyAddressVariable, "127.0.0.1:0", 1);
     if (!pfc_init(&events, L"c:\\netfilter2")) {
         return 0;
     }
-    pfc_setRootSSLCertSubject(rootSubject);
+    if (rootSubject) {
+        pfc_setRootSSLCertSubject(rootSubject);
+    }
     if (nf_init("gardalix", pfc_getNFEventHandler()) != 0) {
         pfc_free();
         return 0;
@@ -24,9 +26,11 @@ uint16_t StartInspectingProxy(PFEvents& events, const char* rootSubject) {
     outbound.direction = NF_D_OUT;
     outbound.filteringFlag = NF_FILTER;
     nf_addRule(&outbound, 0);
-    auto root = tls::LoadRoot(interception::DataFolder(), rootSubject);
-    if (!root || !tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint)) {
-        return 0;
+    if (rootSubject) {
+        auto root = tls::LoadRoot(interception::DataFolder(), rootSubject);
+        if (!root || !tls::WriteTrustMarker(interception::DataFolder(), root->fingerprint)) {
+            return 0;
+        }
     }
     return interception::ExplicitProxyPort();
 }
