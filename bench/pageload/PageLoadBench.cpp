@@ -37,6 +37,7 @@
 #include "bench/proxy/PassEverything.h"
 #include "platform/interception/Interception.h"
 #include "platform/tls/CertificateBuilder.h"
+#include "tests/support/HeadlessBrowser.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/TestCertificates.h"
 
@@ -181,48 +182,11 @@ class DelayRelay {
 
 // ---- the browser ----
 
-std::string Run(const std::string& command) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        return output;
-    }
-    char chunk[4096];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        output.append(chunk, n);
-    }
-    ::pclose(pipe);
-    return output;
-}
-
-// A home whose certificate database trusts `authorityPem` alone.
-std::string BrowserHome(const std::filesystem::path& base, const std::string& name,
-                        const std::string& authorityPem) {
-    const std::filesystem::path home = base / name;
-    std::filesystem::create_directories(home / ".pki/nssdb");
-    const std::string db = "sql:" + (home / ".pki/nssdb").string();
-    Run("certutil -N -d " + db + " --empty-password 2>&1");
-    Run("certutil -A -n bench-root -t 'C,,' -i '" + authorityPem + "' -d " + db + " 2>&1");
-    return home.string();
-}
-
 // The page's load time in ms, or -1 (the page reports it into its own body).
-double LoadOnce(const std::string& home, const std::string& url, uint16_t proxyPort, int run) {
-    const std::string profile = home + "/profile-" + std::to_string(run);
-    std::string command = "HOME='" + home + "' timeout 60 chromium --headless=new --no-sandbox " +
-                          "--disable-gpu --no-first-run --disable-extensions " +
-                          "--user-data-dir='" + profile + "' ";
-    if (proxyPort != 0) {
-        command += "--proxy-server=http://127.0.0.1:" + std::to_string(proxyPort) +
-                   " --proxy-bypass-list='<-loopback>' ";
-    }
-    command += "--dump-dom '" + url + "' 2>/dev/null";
-    const std::string dom = Run(command);
-    std::error_code ignored;
-    std::filesystem::remove_all(profile, ignored);
-    const size_t at = dom.find("data-load=\"");
-    return at == std::string::npos ? -1 : std::atof(dom.c_str() + at + 11);
+double LoadOnce(gx::testing::HeadlessBrowser& browser, const std::string& url, uint16_t proxyPort) {
+    const std::optional<std::string> dom = browser.Load(url, proxyPort);
+    const size_t at = dom ? dom->find("data-load=\"") : std::string::npos;
+    return at == std::string::npos ? -1 : std::atof(dom->c_str() + at + 11);
 }
 
 double Median(std::vector<double> values) {
@@ -230,10 +194,11 @@ double Median(std::vector<double> values) {
     return values.empty() ? -1 : values[values.size() / 2];
 }
 
-double MedianLoad(const std::string& home, const std::string& url, uint16_t proxyPort, int runs) {
+double MedianLoad(gx::testing::HeadlessBrowser& browser, const std::string& url, uint16_t proxyPort,
+                  int runs) {
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
-        const double ms = LoadOnce(home, url, proxyPort, run);
+        const double ms = LoadOnce(browser, url, proxyPort);
         if (ms > 0) {
             times.push_back(ms);
         }
@@ -271,8 +236,8 @@ int main() {
     if (const char* configured = std::getenv("GX_PAGELOAD_RUNS")) {
         runs = std::max(1, std::atoi(configured));
     }
-    if (::access("/usr/bin/chromium", X_OK) != 0 || ::access("/usr/bin/certutil", X_OK) != 0) {
-        std::printf("page load: skipped, chromium or certutil is not installed (./gx setup)\n");
+    if (const std::string missing = gx::testing::BrowserMissing(); !missing.empty()) {
+        std::printf("page load: skipped, %s\n", missing.c_str());
         return 0;
     }
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
@@ -323,8 +288,8 @@ int main() {
         return 1;
     }
     const std::string rootPem = interception::DataFolder() + "/root-ca.pem";
-    const std::string direct = BrowserHome(folder, "direct", authorityPem);
-    const std::string proxied = BrowserHome(folder, "proxied", rootPem);
+    gx::testing::HeadlessBrowser direct(authorityPem);
+    gx::testing::HeadlessBrowser proxied(rootPem);
 
     std::printf(
         "page load: %d images over TLS from nginx (HTTP/2), headless Chromium, median of "

@@ -258,6 +258,10 @@ void Http2Front::OnData(int32_t id, const char* data, size_t n) {
 }
 
 void Http2Front::SendBody(Stream& s, const char* data, size_t n) {
+    if (!s.origin) {
+        codec_.Consumed(s.id, n);
+        return;
+    }
     s.origin->SendBody(s.slot.get(), data, n);
     s.unconsumed += n;
     if (!s.origin->Backlogged()) {
@@ -267,7 +271,7 @@ void Http2Front::SendBody(Stream& s, const char* data, size_t n) {
 }
 
 void Http2Front::EndBody(Stream& s) {
-    if (s.hasBody) {
+    if (s.hasBody && s.origin) {
         s.origin->EndBody(s.slot.get());
     }
 }
@@ -407,7 +411,9 @@ void Http2Front::DropOrigin(OriginConnection* origin) {
     }
     for (auto& [id, stream] : streams_) {
         if (stream->origin.get() == origin) {
+            // The rest of its body has nowhere to go (its answer, a 502, is on its way).
             stream->origin.reset();
+            stream->discardBody = stream->discardBody || !stream->requestEnded;
         }
     }
 }

@@ -26,6 +26,7 @@
 #include "platform/tls/CertificateBuilder.h"
 #include "platform/tls/RootAuthority.h"
 #include "platform/tls/TrustMarker.h"
+#include "support/Loopback.h"
 #include "support/TempFolder.h"
 
 namespace gx::test {
@@ -212,6 +213,21 @@ TEST_F(Http2Test, AServerThatSpeaksOnlyHttp2IsReachedWithItsTrailers) {
     EXPECT_NE(grpc.output.find("grpc-status: 0"), std::string::npos) << grpc.output;
     EXPECT_NE(grpc.output.find("grpc-message: fine"), std::string::npos) << grpc.output;
     EXPECT_EQ(origin.Requests(), 4);
+}
+
+// A body still arriving for a server that could not be reached goes nowhere: the stream gets
+// its 502, and the proxy goes on serving.
+TEST_F(Http2Test, ABodyForAServerThatCannotBeReachedIsDropped) {
+    gx::testing::TempFolder folder;
+    const std::string file = folder.File("upload");
+    std::ofstream(file, std::ios::binary) << std::string(2 << 20, 'u');
+    uint16_t closed = 0;
+    ::close(gx::testing::ListenLoopback(closed));  // nobody listens there any more
+    CurlResult result =
+        Curl("--data-binary '@" + file + "' -o /dev/null -w '%{http_code} ' https://localhost:" +
+             std::to_string(closed) + "/upload " + front_->Url("/after"));
+    EXPECT_NE(result.output.find("502 "), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("origin saw POST /after"), std::string::npos) << result.output;
 }
 
 // ---- a client of the test's own, for what well-behaved clients never send ----
