@@ -42,16 +42,26 @@ class HeadlessBrowser {
     }
 
     // The DOM of the page at `url` loaded through the proxy on 127.0.0.1:proxyPort (loopback
-    // addresses included), nullopt when the browser did not run.
+    // addresses included; 0: directly), in a fresh profile (nothing cached), nullopt when the
+    // browser did not run. The browser's own traffic (updates, reports, background checks) is
+    // switched off: it asks for the test's pages alone.
     std::optional<std::string> Load(const std::string& url, uint16_t proxyPort) {
-        const std::string profile =
-            (home_.Path() / ("profile-" + std::to_string(++loads_))).string();
-        const CommandRun run = RunCommand(
-            "HOME='" + home_.Path().string() + "' timeout 90 " + kChromium +
-            " --headless=new --no-sandbox --disable-gpu --no-first-run --disable-extensions"
-            " --user-data-dir='" +
-            profile + "' --proxy-server=http://127.0.0.1:" + std::to_string(proxyPort) +
-            " --proxy-bypass-list='<-loopback>' --dump-dom '" + url + "' 2>/dev/null");
+        const std::filesystem::path profile =
+            home_.Path() / ("profile-" + std::to_string(++loads_));
+        std::string command = "HOME='" + home_.Path().string() + "' timeout 90 " + kChromium +
+                              " --headless=new --no-sandbox --disable-gpu --no-first-run"
+                              " --disable-extensions --disable-background-networking"
+                              " --disable-component-update --disable-sync --no-pings"
+                              " --disable-domain-reliability --disable-breakpad"
+                              " --disable-client-side-phishing-detection --user-data-dir='" +
+                              profile.string() + "' ";
+        if (proxyPort != 0) {
+            command += "--proxy-server=http://127.0.0.1:" + std::to_string(proxyPort) +
+                       " --proxy-bypass-list='<-loopback>' ";
+        }
+        const CommandRun run = RunCommand(command + "--dump-dom '" + url + "' 2>/dev/null");
+        std::error_code ignored;
+        std::filesystem::remove_all(profile, ignored);
         if (run.status == 124 || run.status == 127) {
             return std::nullopt;
         }
