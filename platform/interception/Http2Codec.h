@@ -44,7 +44,7 @@ inline constexpr size_t kMaxContinuations = 8;
 inline constexpr uint64_t kResetBurst = 200;
 inline constexpr uint64_t kResetRate = 33;
 inline constexpr int32_t kStreamWindow = 1 << 20;
-inline constexpr int32_t kConnectionWindow = 16 << 20;
+inline constexpr int32_t kConnectionWindow = 6 << 20;
 
 class Http2Codec {
   public:
