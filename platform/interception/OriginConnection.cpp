@@ -185,8 +185,9 @@ void OriginConnection::OnConnected(const asio::error_code& error) {
 // who it is.
 void OriginConnection::StartTls() {
     TlsInterceptor* tls = session_.Owner().Tls();
-    auto stream = std::make_unique<TlsClientTransport>(std::move(stream_->Socket()),
-                                                       tls->ForServers(), tlsName_, offerHttp2_);
+    auto stream = std::make_unique<TlsClientTransport>(
+        std::move(stream_->Socket()), tls->ForServers(), tlsName_, offerHttp2_, &tls->Sessions(),
+        tlsName_ + ":" + std::to_string(port_) + (offerHttp2_ ? "|h2" : ""));
     TlsClientTransport* handshaking = stream.get();
     stream_ = std::move(stream);
     handshaking->Handshake(

@@ -71,6 +71,7 @@ TlsInterceptor::TlsInterceptor(tls::RootAuthority root)
     forServers_.set_verify_mode(asio::ssl::verify_peer);
     SSL_CTX_set_alpn_protos(forServers_.native_handle(), kHttp11Alpn, sizeof kHttp11Alpn);
     RefuseClientCertificateRequests(forServers_.native_handle());
+    sessions_.Attach(forServers_.native_handle());
 }
 
 }  // namespace gx::interception

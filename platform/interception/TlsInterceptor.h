@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/interception/FailOpenMemory.h"
+#include "platform/interception/TlsSessionCache.h"
 #include "platform/tls/LeafIssuer.h"
 #include "platform/tls/TrustMarker.h"
 
@@ -35,6 +36,8 @@ class TlsInterceptor {
     // The settings for our end of a client's TLS, and for our end of a server's.
     asio::ssl::context& ForClients() { return forClients_; }
     asio::ssl::context& ForServers() { return forServers_; }
+    // The servers' sessions, resumed by the next connection to the same server.
+    TlsSessionCache& Sessions() { return sessions_; }
     // Whether clients that offer HTTP/2 get it (before the first connection only).
     void OfferHttp2(bool offer) { http2_ = offer; }
 
@@ -45,6 +48,7 @@ class TlsInterceptor {
     asio::ssl::context forClients_;
     asio::ssl::context forServers_;
     bool http2_ = true;
+    TlsSessionCache sessions_;
 };
 
 }  // namespace gx::interception

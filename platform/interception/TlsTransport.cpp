@@ -101,6 +101,10 @@ std::string TlsServerTransport::SelectedProtocol() {
     return SelectedProtocolOf(stream_.native_handle());
 }
 
+bool TlsClientTransport::Resumed() {
+    return SSL_session_reused(stream_.native_handle()) == 1;
+}
+
 std::string TlsClientTransport::SelectedProtocol() {
     return SelectedProtocolOf(stream_.native_handle());
 }
@@ -108,9 +112,13 @@ std::string TlsClientTransport::SelectedProtocol() {
 // ---- the server's side ----
 
 TlsClientTransport::TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
-                                       const std::string& serverName, bool offerHttp2)
+                                       const std::string& serverName, bool offerHttp2,
+                                       TlsSessionCache* sessions, const std::string& sessionKey)
     : TlsStreamTransport(std::move(socket), context) {
     SSL* ssl = stream_.native_handle();
+    if (sessions) {
+        sessions->Prepare(ssl, sessionKey);
+    }
     if (offerHttp2) {
         static const unsigned char kH2ThenHttp11[] = {2,   'h', '2', 8,   'h', 't',
                                                       't', 'p', '/', '1', '.', '1'};

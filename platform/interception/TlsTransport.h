@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/interception/PrefixedSocket.h"
+#include "platform/interception/TlsSessionCache.h"
 #include "platform/interception/Transport.h"
 
 namespace gx::interception {
@@ -98,8 +99,13 @@ class TlsServerTransport : public TlsStreamTransport<PrefixedSocket> {
 class TlsClientTransport : public TlsStreamTransport<asio::ip::tcp::socket> {
   public:
     // offerHttp2: ALPN h2 before http/1.1 on this connection.
+    // sessions: where the server's session is kept for the next connection under sessionKey,
+    // and resumed from (none: a full handshake each time).
     TlsClientTransport(asio::ip::tcp::socket socket, asio::ssl::context& context,
-                       const std::string& serverName, bool offerHttp2 = false);
+                       const std::string& serverName, bool offerHttp2 = false,
+                       TlsSessionCache* sessions = nullptr, const std::string& sessionKey = {});
+    // The handshake resumed a session instead of a full exchange.
+    bool Resumed();
     // The protocol the server chose by ALPN, empty when none.
     std::string SelectedProtocol();
     void Handshake(HandshakeHandler handler);

@@ -55,6 +55,18 @@ TEST_F(HttpsTest, AListedAddressIsAnsweredInsideTlsAndItsServerIsNeverContacted)
               std::string::npos);
 }
 
+// A new connection to a server the proxy spoke to before resumes the session the server gave:
+// one round trip less, and the certificate was checked when the session was made.
+TEST_F(HttpsTest, ANewConnectionToTheSameServerResumesItsSession) {
+    ASSERT_TRUE(StartHttps());
+    for (const char* path : {"/first", "/second"}) {
+        CurlResult result = Curl("--http1.1 " + front_->Url(path));
+        EXPECT_EQ(result.output, std::string("origin saw GET ") + path);
+    }
+    EXPECT_EQ(front_->HandshakeCount(), 2);
+    EXPECT_EQ(front_->ResumedCount(), 1);
+}
+
 TEST_F(HttpsTest, KeptAliveRequestsShareOneConnectionToTheServer) {
     ASSERT_TRUE(StartHttps());
     CurlResult result = Curl(front_->Url("/a") + " " + front_->Url("/b") + " " + front_->Url("/c"));

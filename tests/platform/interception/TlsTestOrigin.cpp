@@ -115,6 +115,7 @@ void TlsFront::Serve(int fd) {
     int inner = -1;
     if (SSL_accept(ssl) == 1 && (inner = ConnectLoopback(origin_.Port())) >= 0) {
         ++handshakes_;
+        resumed_ += SSL_session_reused(ssl) == 1 ? 1 : 0;
         char buffer[16384];
         for (bool open = true; open && !stopping_;) {
             pollfd fds[2] = {{fd, POLLIN, 0}, {inner, POLLIN, 0}};

@@ -49,6 +49,8 @@ class TlsFront {
     std::string Url(const std::string& path) const;
     TestOrigin& Origin() { return origin_; }
     int HandshakeCount() const { return handshakes_; }
+    // Handshakes that resumed a session this front gave before.
+    int ResumedCount() const { return resumed_; }
 
   private:
     void AcceptLoop();
@@ -62,6 +64,7 @@ class TlsFront {
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<int> handshakes_{0};
+    std::atomic<int> resumed_{0};
     std::thread acceptor_;
     std::mutex mutex_;
     std::vector<std::thread> workers_;
