@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/interception/Http2TestOrigin.h"
-#include "platform/interception/InspectedHttps.h"
+#include "platform/interception/HttpsTestFixture.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/RootAuthority.h"
 #include "platform/tls/TrustMarker.h"

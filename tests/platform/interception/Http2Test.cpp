@@ -20,7 +20,7 @@
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/Http2Front.h"
 #include "platform/interception/Http2TestOrigin.h"
-#include "platform/interception/InspectedHttps.h"
+#include "platform/interception/HttpsTestFixture.h"
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/CertificateBuilder.h"

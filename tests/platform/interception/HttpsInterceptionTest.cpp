@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/interception/InspectedHttps.h"
+#include "platform/interception/HttpsTestFixture.h"
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TlsTestOrigin.h"
 #include "platform/tls/RootAuthority.h"
