@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/interception/HttpText.h"
 #include "platform/text/AsciiText.h"
 #include "platform/text/Hex.h"
 
@@ -11,19 +12,9 @@ namespace {
 constexpr size_t kMaxHead = 64 * 1024;
 constexpr size_t kMaxLine = 64 * 1024;
 
-bool HasToken(std::string_view list, std::string_view token) {
-    while (!list.empty()) {
-        const size_t comma = list.find(',');
-        if (ascii::EqualsNoCase(ascii::Trim(list.substr(0, comma)), token)) {
-            return true;
-        }
-        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    }
-    return false;
-}
+}  // namespace
 
-// "Name: value" lines (CR LF each) into fields; false on a line without a colon.
-bool ReadFields(std::string_view block, Http2Fields& fields) {
+bool ReadFieldBlock(std::string_view block, Http2Fields& fields) {
     while (!block.empty()) {
         const size_t end = block.find("\r\n");
         const std::string_view line = block.substr(0, end);
@@ -41,7 +32,6 @@ bool ReadFields(std::string_view block, Http2Fields& fields) {
     return true;
 }
 
-// The fields an HTTP/2 response may carry.
 Http2Fields ForHttp2(const Http2Fields& fields) {
     std::string connectionTokens;
     for (const auto& [name, value] : fields) {
@@ -52,15 +42,14 @@ Http2Fields ForHttp2(const Http2Fields& fields) {
     Http2Fields kept;
     for (const auto& [name, value] : fields) {
         if (name == "connection" || name == "keep-alive" || name == "proxy-connection" ||
-            name == "transfer-encoding" || name == "upgrade" || HasToken(connectionTokens, name)) {
+            name == "transfer-encoding" || name == "upgrade" || name == "host" ||
+            (name == "te" && value != "trailers") || HasToken(connectionTokens, name)) {
             continue;
         }
         kept.emplace_back(name, value);
     }
     return kept;
 }
-
-}  // namespace
 
 std::string LowerName(std::string_view name) {
     return ascii::Lower(name);
@@ -120,7 +109,7 @@ bool Http1ResponseReader::TakeHead(Sink& sink) {
     }
     const size_t lineEnd = head_.find("\r\n");
     Http2Fields fields;
-    if (!ReadFields(std::string_view(head_).substr(lineEnd + 2), fields)) {
+    if (!ReadFieldBlock(std::string_view(head_).substr(lineEnd + 2), fields)) {
         return false;
     }
     head_.clear();
@@ -210,7 +199,7 @@ bool Http1ResponseReader::TakeChunked(std::string_view& rest, Sink& sink) {
                 sink.End(ForHttp2(trailers_));
                 return true;
             }
-            return ReadFields(line, trailers_);
+            return ReadFieldBlock(line, trailers_);
         default:
             return false;
     }

@@ -55,4 +55,13 @@ class Http1ResponseReader {
 // Lower-case field name.
 std::string LowerName(std::string_view name);
 
+// "Name: value" lines (CR LF each, an empty line allowed) into fields, names lowered and values
+// trimmed; false on a line without a name and a colon.
+bool ReadFieldBlock(std::string_view block, Http2Fields& fields);
+
+// The fields that may travel on an HTTP/2 stream: without those that belong to one HTTP/1.1
+// connection (Connection and the fields it names, Keep-Alive, Proxy-Connection,
+// Transfer-Encoding, Upgrade), Host (":authority" says it) and TE other than "trailers".
+Http2Fields ForHttp2(const Http2Fields& fields);
+
 }  // namespace gx::interception

@@ -230,8 +230,8 @@ void Http2Front::Judge(Stream& s) {
 void Http2Front::Answer(Stream& s, const std::string& wire) {
     s.discardBody = true;
     s.slot->answered = true;
-    DeliverAnswer(s.slot.get(), wire.data(), wire.size());
-    FinishAnswer(s.slot.get());
+    Deliver(s.slot.get(), wire.data(), wire.size());
+    FinishSlot(s.slot.get(), false);
 }
 
 void Http2Front::OnData(int32_t id, const char* data, size_t n) {
@@ -430,14 +430,6 @@ void Http2Front::Deliver(ResponseSlot* slot, const char* data, size_t n) {
         codec_.ResetStream(s->id, NGHTTP2_INTERNAL_ERROR);
     }
     FlushOutput();
-}
-
-void Http2Front::DeliverAnswer(ResponseSlot* slot, const char* data, size_t n) {
-    Deliver(slot, data, n);
-}
-
-void Http2Front::FinishAnswer(ResponseSlot* slot) {
-    FinishSlot(slot, false);
 }
 
 bool Http2Front::CanTakeMore(const ResponseSlot* slot) const {

@@ -45,10 +45,6 @@ class Http2Front : public OriginEvents, private Http2Codec::Events {
     size_t OpenStreams() const { return codec_.OpenStreams(); }
     void CloseAll();
 
-    // The program's answer to the stream being judged (or another of its posts).
-    void DeliverAnswer(ResponseSlot* slot, const char* data, size_t n);
-    void FinishAnswer(ResponseSlot* slot);
-
     // OriginEvents.
     Proxy& Owner() override;
     const asio::any_io_executor& Executor() override;

@@ -159,13 +159,6 @@ bool IsValidHost(std::string_view host, bool bracketed) {
     return true;
 }
 
-bool HasToken(std::string_view list, std::string_view token) {
-    bool found = false;
-    ForEachListItem(list,
-                    [&](std::string_view item) { found = found || EqualsNoCase(item, token); });
-    return found;
-}
-
 // The list without the items equal to one of the tokens (letter case ignored).
 std::string WithoutTokens(std::string_view list, std::initializer_list<std::string_view> tokens) {
     std::string kept;

@@ -67,4 +67,12 @@ void ForEachListItem(std::string_view value, Visit visit) {
     }
 }
 
+// Whether a list value holds the token (letter case ignored).
+inline bool HasToken(std::string_view list, std::string_view token) {
+    bool found = false;
+    ForEachListItem(list,
+                    [&](std::string_view item) { found = found || EqualsNoCase(item, token); });
+    return found;
+}
+
 }  // namespace gx::interception

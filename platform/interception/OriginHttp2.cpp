@@ -4,43 +4,17 @@
 // gave no length, trailer fields in the last chunk. Nothing of a message is lost on the way.
 #include <nghttp2/nghttp2.h>
 
+#include "platform/interception/Http1ResponseReader.h"
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/OriginConnection.h"
 #include "platform/interception/Proxy.h"
-#include "platform/text/AsciiText.h"
+#include "platform/text/Hex.h"
 
 namespace gx::interception {
 namespace {
 
 std::string ChunkSize(size_t n) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    do {
-        text.insert(text.begin(), kDigits[n & 0xF]);
-        n >>= 4;
-    } while (n != 0);
-    return text + "\r\n";
-}
-
-// The fields of an HTTP/1.1 head block that may travel on an HTTP/2 stream, names lowered.
-void AddFields(std::string_view block, Http2Fields& out) {
-    while (!block.empty()) {
-        const size_t end = block.find("\r\n");
-        const std::string_view line = block.substr(0, end);
-        block = end == std::string_view::npos ? std::string_view() : block.substr(end + 2);
-        const size_t colon = line.find(':');
-        if (line.empty() || colon == std::string_view::npos) {
-            continue;
-        }
-        std::string name = ascii::Lower(line.substr(0, colon));
-        std::string value(ascii::Trim(line.substr(colon + 1)));
-        if (name == "host" || name == "connection" || name == "keep-alive" ||
-            name == "proxy-connection" || name == "transfer-encoding" || name == "upgrade" ||
-            (name == "te" && value != "trailers")) {
-            continue;
-        }
-        out.emplace_back(std::move(name), std::move(value));
-    }
+    return LowerHexNumber(n) + "\r\n";
 }
 
 bool StatusHasBody(const std::string& status, const std::string& method) {
@@ -64,7 +38,10 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
                               {":scheme", "https"},
                               {":authority", AuthorityFor(parsed.host, parsed.port, 443)},
                               {":path", parsed.target}};
-        AddFields(parsed.fields, fields);
+        Http2Fields carried;
+        ReadFieldBlock(parsed.fields, carried);
+        carried = ForHttp2(carried);
+        fields.insert(fields.end(), carried.begin(), carried.end());
         const bool withBody = parsed.body.kind == BodyKind::Chunked ||
                               (parsed.body.kind == BodyKind::Length && parsed.body.length > 0);
         const int32_t stream = codec_.SubmitRequest(fields, withBody);

@@ -112,7 +112,7 @@ void ClientSession::OriginDrained(OriginConnection* origin) {
 
 void ClientSession::Deliver(ResponseSlot* slot, const char* data, size_t n) {
     if (h2_ && !closed_) {
-        h2_->DeliverAnswer(slot, data, n);
+        h2_->Deliver(slot, data, n);  // the program's answer to a stream
     } else if (!closed_) {
         responses_.Deliver(slot, data, n);
     }
@@ -137,7 +137,7 @@ bool ClientSession::CanTakeMore(const ResponseSlot* slot) const {
 
 void ClientSession::FinishSlot(ResponseSlot* slot, bool closeAfter) {
     if (h2_) {
-        h2_->FinishAnswer(slot);
+        h2_->FinishSlot(slot, closeAfter);
         return;
     }
     bool moved;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,17 @@ inline std::string LowerHex(std::string_view bytes) {
 
 inline std::string LowerHex(const std::vector<unsigned char>& bytes) {
     return LowerHex(bytes.data(), bytes.size());
+}
+
+// A number in lower-case hex, without leading zeros ("0" for 0), as chunk sizes are written.
+inline std::string LowerHexNumber(std::uint64_t n) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[n & 0xF]);
+        n >>= 4;
+    } while (n != 0);
+    return text;
 }
 
 // Reads exactly `bytes` bytes written as 2 * bytes hex digits (either case); false, and `out`

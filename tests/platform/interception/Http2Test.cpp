@@ -240,17 +240,7 @@ class RawHttp2Client {
     RawHttp2Client(uint16_t proxyPort, uint16_t port, const std::string& rootPem,
                    bool readSettings = true)
         : port_(std::to_string(port)) {
-        fd_ = ConnectLoopback(proxyPort);
-        timeval wait{10, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        const std::string authority = "localhost:" + std::to_string(port);
-        const std::string connect = "CONNECT " + authority + " HTTP/1.1\r\nHost: x\r\n\r\n";
-        ::write(fd_, connect.data(), connect.size());
-        std::string answer;
-        char c = 0;
-        while (!answer.ends_with("\r\n\r\n") && ::read(fd_, &c, 1) == 1) {
-            answer += c;
-        }
+        fd_ = ConnectThrough(proxyPort, "localhost:" + std::to_string(port));
         context_ = SSL_CTX_new(TLS_client_method());
         SSL_CTX_load_verify_locations(context_, rootPem.c_str(), nullptr);
         SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
@@ -259,7 +249,7 @@ class RawHttp2Client {
         ssl_ = SSL_new(context_);
         SSL_set_fd(ssl_, fd_);
         SSL_set_tlsext_host_name(ssl_, "localhost");
-        connected_ = SSL_connect(ssl_) == 1;
+        connected_ = fd_ >= 0 && SSL_connect(ssl_) == 1;
 
         nghttp2_session_callbacks* callbacks = nullptr;
         nghttp2_session_callbacks_new(&callbacks);
