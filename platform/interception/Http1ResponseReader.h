@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/interception/Http1BodyReader.h"
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/HttpHead.h"
 
@@ -18,13 +19,10 @@ namespace gx::interception {
 
 class Http1ResponseReader {
   public:
-    class Sink {
+    class Sink : public Http1BodyReader::Sink {
       public:
-        virtual ~Sink() = default;
+        // withBody false: no Body and no End follow.
         virtual void Head(int status, Http2Fields fields, bool withBody) = 0;
-        virtual void Body(const char* data, size_t n) = 0;
-        // The body is whole (trailers from a chunked body, else none).
-        virtual void End(Http2Fields trailers) = 0;
     };
 
     // method: the request's, which decides whether a body follows (HEAD).
@@ -34,22 +32,16 @@ class Http1ResponseReader {
     bool Feed(const char* data, size_t n, Sink& sink);
     // The sender says the response is complete (a body that runs until the connection ends).
     void Finish(Sink& sink);
-    bool HeadSeen() const { return state_ != State::Head; }
-    bool Ended() const { return state_ == State::Ended; }
+    bool HeadSeen() const { return headSeen_; }
+    bool Ended() const { return headSeen_ && body_.Ended(); }
 
   private:
-    enum class State { Head, Length, UntilClose, Size, SizeLine, Data, DataEnd, Trailers, Ended };
-
     bool TakeHead(Sink& sink);
-    bool TakeChunked(std::string_view& data, Sink& sink);
-    void End(Sink& sink);
 
     std::string method_;
-    State state_ = State::Head;
+    bool headSeen_ = false;
     std::string head_;
-    uint64_t left_ = 0;  // of a fixed-length body, or of the current chunk
-    std::string line_;   // a chunk-size line or a trailer line being read
-    Http2Fields trailers_;
+    Http1BodyReader body_;
 };
 
 // Lower-case field name.

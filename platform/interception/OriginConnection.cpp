@@ -42,6 +42,15 @@ bool OriginConnection::Backlogged() const {
 
 void OriginConnection::BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
                                     const std::string& method, bool upgrade) {
+    if (offerHttp2_) {
+        TranslateRequest(std::move(slot), bytes, method);  // no protocol switch over HTTP/2
+        return;
+    }
+    WriteRequest(std::move(slot), bytes, method, upgrade);
+}
+
+void OriginConnection::WriteRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
+                                    const std::string& method, bool upgrade) {
     slot_ = std::move(slot);
     method_ = method;
     upgradeAsked_ = upgrade;
@@ -58,7 +67,7 @@ void OriginConnection::BeginRequest(std::shared_ptr<ResponseSlot> slot, const st
     }
 }
 
-void OriginConnection::SendBytes(const char* data, size_t n) {
+void OriginConnection::Write(const char* data, size_t n) {
     if (closed_ || n == 0) {
         return;
     }
@@ -187,7 +196,7 @@ void OriginConnection::StartTls() {
     TlsInterceptor* tls = session_.Owner().Tls();
     auto stream = std::make_unique<TlsClientTransport>(
         std::move(stream_->Socket()), tls->ForServers(), tlsName_, offerHttp2_, &tls->Sessions(),
-        tlsName_ + ":" + std::to_string(port_) + (offerHttp2_ ? "|h2" : ""));
+        SessionKey() + (offerHttp2_ ? "|h2" : ""));
     TlsClientTransport* handshaking = stream.get();
     stream_ = std::move(stream);
     handshaking->Handshake(
@@ -200,6 +209,16 @@ void OriginConnection::OnTlsHandshake(const asio::error_code& error, TlsClientTr
         return;
     }
     if (error) {
+        if (!offerHttp2_ && RefusedEveryProtocolOffered(error)) {
+            session_.Owner().Tls()->OnlyHttp2().Remember(SessionKey());
+            asio::post(session_.Executor(),
+                       [self = shared_from_this(), owner = session_.KeepAlive()] {
+                           if (!self->closed_) {
+                               self->RetryOfferingHttp2();
+                           }
+                       });
+            return;
+        }
         std::string problem = stream->CertificateProblem();
         if (problem.empty() && stream->ClientCertificateRequested()) {
             session_.TlsServerCannotBeInspected();

@@ -36,10 +36,12 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
                      bool offerHttp2 = false);
     ~OriginConnection();
 
-    // Sends a judged request; its response fills the slot.
+    // Sends a judged request (its head as HTTP/1.1 gives it, and what of its body is there);
+    // its response fills the slot. On a connection that offers HTTP/2 the request and the body
+    // bytes that follow are taken out of their HTTP/1.1 framing and go as a stream.
     void BeginRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
                       const std::string& method, bool upgrade);
-    // Request body or tunnel bytes.
+    // Request body bytes, as the client framed them, or tunnel bytes.
     void SendBytes(const char* data, size_t n);
 
     // For a client side that hands over bodies without their HTTP/1.1 framing: the request
@@ -83,6 +85,16 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     enum class Reading { Idle, Head, Body, Tunnel };
     class Http2Side;
     friend class Http2Side;
+    class RequestToStream;
+    friend class RequestToStream;
+
+    void WriteRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
+                      const std::string& method, bool upgrade);
+    void Write(const char* data, size_t n);
+    void TranslateRequest(std::shared_ptr<ResponseSlot> slot, const std::string& bytes,
+                          const std::string& method);
+    std::string SessionKey() const { return tlsName_ + ":" + std::to_string(port_); }
+    void RetryOfferingHttp2();
 
     void Connect();
     void OnResolved(const asio::error_code& error, asio::ip::tcp::resolver::results_type results);
@@ -158,6 +170,8 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     };
     std::vector<Queued> queued_;
     std::unique_ptr<Http2Side> h2_;
+    // The HTTP/1.1 request whose body is being taken out of its framing.
+    std::unique_ptr<RequestToStream> translating_;
     void StartQueued();
     void StartHttp2();
     bool ReceiveHttp2(const char* data, size_t n);

@@ -4,6 +4,7 @@
 // gave no length, trailer fields in the last chunk. Nothing of a message is lost on the way.
 #include <nghttp2/nghttp2.h>
 
+#include "platform/interception/Http1BodyReader.h"
 #include "platform/interception/Http1ResponseReader.h"
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/OriginConnection.h"
@@ -224,6 +225,81 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
     std::map<const ResponseSlot*, int32_t> bySlot_;
 };
 
+// An HTTP/1.1 client's request body, out of its framing, onto its stream.
+class OriginConnection::RequestToStream : public Http1BodyReader::Sink {
+  public:
+    RequestToStream(OriginConnection& origin, std::shared_ptr<ResponseSlot> slot,
+                    BodyFraming framing)
+        : origin_(origin), slot_(std::move(slot)) {
+        reader_.Start(framing);
+    }
+    // False when the framing is broken (the client side refuses such a body before it gets
+    // here: this only guards).
+    bool Feed(const char* data, size_t n) { return reader_.Feed(data, n, *this); }
+    bool Ended() const { return reader_.Ended(); }
+    const ResponseSlot* Slot() const { return slot_.get(); }
+
+  private:
+    void Body(const char* data, size_t n) override { origin_.SendBody(slot_.get(), data, n); }
+    // Trailer fields of a request are rare enough to go without.
+    void End(Http2Fields) override { origin_.EndBody(slot_.get()); }
+
+    OriginConnection& origin_;
+    std::shared_ptr<ResponseSlot> slot_;
+    Http1BodyReader reader_;
+};
+
+void OriginConnection::TranslateRequest(std::shared_ptr<ResponseSlot> slot,
+                                        const std::string& bytes, const std::string& method) {
+    const size_t headEnd = FindHeadEnd(bytes, 0);
+    RequestHead parsed;
+    if (headEnd == std::string::npos || ParseRequestHead(bytes.substr(0, headEnd), parsed) != 0) {
+        const std::string answer = ErrorResponse(502);
+        session_.Deliver(slot.get(), answer.data(), answer.size());
+        session_.FinishSlot(slot.get(), true);
+        return;
+    }
+    BeginStream(slot, bytes.substr(0, headEnd), method, parsed.body.kind == BodyKind::Chunked);
+    if (Http1BodyReader::HasBytes(parsed.body)) {
+        translating_ = std::make_unique<RequestToStream>(*this, std::move(slot), parsed.body);
+        SendBytes(bytes.data() + headEnd, bytes.size() - headEnd);
+    }
+}
+
+void OriginConnection::SendBytes(const char* data, size_t n) {
+    if (!translating_) {
+        Write(data, n);
+        return;
+    }
+    const bool fine = translating_->Feed(data, n);
+    if (!fine) {
+        CancelStream(translating_->Slot());
+    }
+    if (!fine || translating_->Ended()) {
+        translating_.reset();
+    }
+}
+
+// The server refused a handshake that offered HTTP/1.1 alone. Nothing went out before the
+// handshake, so what the client side handed over is all still here: it goes again, as a
+// stream, on a new connection to the same address that offers HTTP/2.
+void OriginConnection::RetryOfferingHttp2() {
+    std::string handed(out_.pending.begin(), out_.pending.end());
+    out_ = OutQueue{};
+    auto slot = std::move(slot_);
+    reading_state_ = Reading::Idle;
+    offerHttp2_ = true;
+    // The failed stream is let go here, outside its own handshake's completion.
+    stream_ = std::make_unique<PlainTransport>(asio::ip::tcp::socket(session_.Executor()));
+    connecting_ = true;  // the requests queue until the new handshake says the protocol
+    if (slot) {
+        TranslateRequest(std::move(slot), handed, method_);
+    }
+    --nextEndpoint_;
+    SetDeadline(Clock::now() + session_.Owner().GetLimits().connectTimeout);
+    ConnectNext();
+}
+
 // Here, where Http2Side is whole.
 OriginConnection::OriginConnection(OriginEvents& session, std::string host, uint16_t port,
                                    std::string tlsName, bool offerHttp2)
@@ -292,7 +368,7 @@ void OriginConnection::BeginStream(std::shared_ptr<ResponseSlot> slot, const std
         return;
     }
     chunked_ = chunked;
-    BeginRequest(std::move(slot), head, method, false);
+    WriteRequest(std::move(slot), head, method, false);
 }
 
 void OriginConnection::SendBody(const ResponseSlot* slot, const char* data, size_t n) {
@@ -308,11 +384,11 @@ void OriginConnection::SendBody(const ResponseSlot* slot, const char* data, size
     }
     if (chunked_) {
         const std::string size = ChunkSize(n);
-        SendBytes(size.data(), size.size());
-        SendBytes(data, n);
-        SendBytes("\r\n", 2);
+        Write(size.data(), size.size());
+        Write(data, n);
+        Write("\r\n", 2);
     } else {
-        SendBytes(data, n);
+        Write(data, n);
     }
 }
 
@@ -326,7 +402,7 @@ void OriginConnection::EndBody(const ResponseSlot* slot) {
     if (h2_) {
         h2_->EndBody(slot);
     } else if (chunked_) {
-        SendBytes("0\r\n\r\n", 5);
+        Write("0\r\n\r\n", 5);
     }
 }
 

@@ -33,7 +33,11 @@ std::shared_ptr<OriginConnection> ClientSession::OriginFor(const std::string& ho
             }
         }
     }
-    auto origin = OriginConnection::Create(*this, host, port, tlsServerName_);
+    // A server known to refuse HTTP/1.1 is offered HTTP/2 at once; the origin translates.
+    const bool onlyHttp2 =
+        !tlsServerName_.empty() && proxy_.Tls() &&
+        proxy_.Tls()->OnlyHttp2().Has(tlsServerName_ + ":" + std::to_string(port));
+    auto origin = OriginConnection::Create(*this, host, port, tlsServerName_, onlyHttp2);
     origins_[key] = origin;
     return origin;
 }

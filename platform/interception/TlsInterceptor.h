@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/interception/FailOpenMemory.h"
+#include "platform/interception/Http2OnlyServers.h"
 #include "platform/interception/TlsSessionCache.h"
 #include "platform/tls/LeafIssuer.h"
 #include "platform/tls/TrustMarker.h"
@@ -38,6 +39,7 @@ class TlsInterceptor {
     asio::ssl::context& ForServers() { return forServers_; }
     // The servers' sessions, resumed by the next connection to the same server.
     TlsSessionCache& Sessions() { return sessions_; }
+    Http2OnlyServers& OnlyHttp2() { return onlyHttp2_; }
     // Whether clients that offer HTTP/2 get it (before the first connection only).
     void OfferHttp2(bool offer) { http2_ = offer; }
 
@@ -49,6 +51,7 @@ class TlsInterceptor {
     asio::ssl::context forServers_;
     bool http2_ = true;
     TlsSessionCache sessions_;
+    Http2OnlyServers onlyHttp2_;
 };
 
 }  // namespace gx::interception

@@ -154,6 +154,12 @@ bool TlsClientTransport::ClientCertificateRequested() {
     return SSL_get_ex_data(stream_.native_handle(), ClientCertificateIndex()) != nullptr;
 }
 
+bool RefusedEveryProtocolOffered(const asio::error_code& error) {
+    return error.category() == asio::error::get_ssl_category() &&
+           ERR_GET_REASON(static_cast<unsigned long>(error.value())) ==
+               SSL_R_TLSV1_ALERT_NO_APPLICATION_PROTOCOL;
+}
+
 void RefuseClientCertificateRequests(SSL_CTX* context) {
     SSL_CTX_set_client_cert_cb(context, NoClientCertificate);
 }

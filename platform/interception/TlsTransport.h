@@ -116,6 +116,9 @@ class TlsClientTransport : public TlsStreamTransport<asio::ip::tcp::socket> {
     bool ClientCertificateRequested();
 };
 
+// The handshake failed because the server speaks none of the protocols offered by ALPN.
+bool RefusedEveryProtocolOffered(const asio::error_code& error);
+
 // Servers that ask for a client certificate get none, and the connection remembers they asked.
 void RefuseClientCertificateRequests(SSL_CTX* context);
 

@@ -215,6 +215,47 @@ TEST_F(Http2Test, AServerThatSpeaksOnlyHttp2IsReachedWithItsTrailers) {
     EXPECT_EQ(origin.Requests(), 4);
 }
 
+// An HTTP/1.1 client reaches a server that speaks HTTP/2 alone: the first handshake is refused
+// and tried again offering h2, the next connections offer it at once. Bodies in either framing
+// arrive whole, and trailer fields come back in the last chunk.
+TEST_F(Http2Test, AServerThatSpeaksOnlyHttp2IsReachedFromAnHttp11Client) {
+    Http2OnlyOrigin origin(*authority_);
+    gx::testing::TempFolder folder;
+    const std::string file = folder.File("upload");
+    std::string body(200000, '\0');
+    for (size_t i = 0; i < body.size(); ++i) {
+        body[i] = static_cast<char>('a' + i % 26);
+    }
+    std::ofstream(file, std::ios::binary) << body;
+    const std::string http11 = "--http1.1 --proxy http://127.0.0.1:" + std::to_string(ProxyPort()) +
+                               " --cacert '" + RootPem() + "' ";
+
+    CurlResult get = RunCurl(http11 + "-w ' [%{http_version}]' " + origin.Url("/a"));
+    EXPECT_EQ(get.output, "h2 origin saw GET /a [1.1]");
+    EXPECT_EQ(origin.Refused(), 1);
+
+    struct Upload {
+        const char* description;
+        const char* options;
+    };
+    for (const Upload& upload :
+         {Upload{"with its length", ""}, Upload{"in chunks", "-H 'Transfer-Encoding: chunked' "}}) {
+        SCOPED_TRACE(upload.description);
+        CurlResult post = RunCurl(http11 + upload.options + "--data-binary '@" + file + "' " +
+                                  origin.Url("/upload"));
+        EXPECT_EQ(post.output, "h2 origin saw POST /upload");
+        ASSERT_FALSE(origin.Bodies().empty());
+        EXPECT_EQ(origin.Bodies().back(), body);
+    }
+
+    CurlResult grpc = RunCurl(http11 + "--raw -i " + origin.Url("/trailers"));
+    EXPECT_NE(grpc.output.find("transfer-encoding: chunked"), std::string::npos) << grpc.output;
+    EXPECT_NE(grpc.output.find("grpc-body"), std::string::npos) << grpc.output;
+    EXPECT_NE(grpc.output.find("grpc-status: 0"), std::string::npos) << grpc.output;
+    EXPECT_EQ(origin.Refused(), 1);  // learnt once
+    EXPECT_EQ(origin.Connections(), 4);
+}
+
 // A body still arriving for a server that could not be reached goes nowhere: the stream gets
 // its 502, and the proxy goes on serving.
 TEST_F(Http2Test, ABodyForAServerThatCannotBeReachedIsDropped) {

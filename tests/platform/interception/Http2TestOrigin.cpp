@@ -97,6 +97,8 @@ void Http2OnlyOrigin::Serve() {
                 }
             }
             codec_ = nullptr;
+        } else {
+            ++refused_;
         }
         SSL_free(ssl);
         ::close(fd);
@@ -113,11 +115,17 @@ void Http2OnlyOrigin::OnHead(int32_t stream, Http2Fields fields, bool) {
     }
 }
 
-void Http2OnlyOrigin::OnData(int32_t stream, const char*, size_t n) {
+void Http2OnlyOrigin::OnData(int32_t stream, const char* data, size_t n) {
+    bodies_[stream].append(data, n);
     codec_->Consumed(stream, n);
 }
 
 void Http2OnlyOrigin::OnEnd(int32_t stream, Http2Fields) {
+    {
+        std::lock_guard lock(mutex_);
+        received_.push_back(std::move(bodies_[stream]));
+    }
+    bodies_.erase(stream);
     ++requests_;
     Answer(stream, methods_[stream], paths_[stream]);
 }

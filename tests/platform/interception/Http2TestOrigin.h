@@ -13,8 +13,10 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/interception/Http2Codec.h"
 #include "platform/interception/TlsTestOrigin.h"
@@ -32,6 +34,13 @@ class Http2OnlyOrigin : private interception::Http2Codec::Events {
     std::string Url(const std::string& path) const;
     int Requests() const { return requests_; }
     int Connections() const { return connections_; }
+    // Handshakes refused because the client did not offer h2.
+    int Refused() const { return refused_; }
+    // The request bodies received whole, in the order their streams ended.
+    std::vector<std::string> Bodies() const {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
 
   private:
     static int SelectH2Only(SSL*, const unsigned char** out, unsigned char* outLength,
@@ -51,6 +60,10 @@ class Http2OnlyOrigin : private interception::Http2Codec::Events {
     std::atomic<bool> stopping_{false};
     std::atomic<int> requests_{0};
     std::atomic<int> connections_{0};
+    std::atomic<int> refused_{0};
+    mutable std::mutex mutex_;
+    std::vector<std::string> received_;
+    std::map<int32_t, std::string> bodies_;
     std::thread server_;
     interception::Http2Codec* codec_ = nullptr;
     std::map<int32_t, std::string> paths_;
