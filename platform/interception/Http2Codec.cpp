@@ -141,7 +141,8 @@ struct Http2CodecCallbacks {
     }
 };
 
-Http2Codec::Http2Codec(Events& events, Role role) : events_(events), role_(role) {
+Http2Codec::Http2Codec(Events& events, Role role, int32_t streamWindow)
+    : events_(events), role_(role) {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_session_callbacks_new(&callbacks);
     nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks,
@@ -172,7 +173,7 @@ Http2Codec::Http2Codec(Events& events, Role role) : events_(events), role_(role)
         {role_ == Role::Server ? NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS
                                : NGHTTP2_SETTINGS_ENABLE_PUSH,
          role_ == Role::Server ? kMaxStreams : 0},
-        {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, static_cast<uint32_t>(kStreamWindow)},
+        {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, static_cast<uint32_t>(streamWindow)},
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, static_cast<uint32_t>(kMaxHeaderList)},
     };
     nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings,
@@ -188,8 +189,10 @@ bool Http2Codec::Receive(const char* data, size_t n) {
     if (failed_) {
         return false;
     }
+    receiving_ = true;
     const ssize_t used =
         nghttp2_session_mem_recv(session_, reinterpret_cast<const uint8_t*>(data), n);
+    receiving_ = false;
     if (failed_) {
         return false;  // the library went on, but a bound was broken meanwhile
     }
@@ -205,6 +208,9 @@ bool Http2Codec::Receive(const char* data, size_t n) {
 
 std::string Http2Codec::TakeOutput() {
     std::string out;
+    if (receiving_) {
+        return out;  // taken once Receive returns
+    }
     while (true) {
         const uint8_t* data = nullptr;
         const ssize_t n = nghttp2_session_mem_send(session_, &data);

@@ -66,7 +66,10 @@ class Http2Codec {
         virtual void OnStreamClosed(int32_t stream, uint32_t errorCode) = 0;
     };
 
-    explicit Http2Codec(Events& events, Role role = Role::Server);
+    // streamWindow: what each stream lets the peer send before it is consumed; a test's peer
+    // that never lets a body in says 0.
+    explicit Http2Codec(Events& events, Role role = Role::Server,
+                        int32_t streamWindow = kStreamWindow);
     ~Http2Codec();
     Http2Codec(const Http2Codec&) = delete;
     Http2Codec& operator=(const Http2Codec&) = delete;
@@ -99,6 +102,8 @@ class Http2Codec {
     // Body bytes of a stream that wait for the peer's window.
     size_t Buffered(int32_t stream) const;
     size_t OpenStreams() const { return streams_.size(); }
+    // The peer sent GOAWAY: no new stream may open on this connection.
+    bool GoneAway() const { return goneAway_; }
 
   private:
     struct Stream {
@@ -123,6 +128,8 @@ class Http2Codec {
     std::map<int32_t, Stream> streams_;
     bool failed_ = false;
     bool goneAway_ = false;  // the peer sent GOAWAY
+    // Inside Receive: the library must not be asked for output from its own callbacks.
+    bool receiving_ = false;
     double resetTokens_ = kResetBurst;
     std::chrono::steady_clock::time_point resetClock_ = std::chrono::steady_clock::now();
 };

@@ -90,6 +90,7 @@ struct Http2Front::Stream {
     std::string pendingBody;   // arrived before a connection took the request
     std::string collected;
     size_t unconsumed = 0;  // passed on, not yet given back to the client's window
+    bool retried = false;   // sent again once after a server refused it unprocessed
 };
 
 // The HTTP/1.1 response of a stream, as HTTP/2 frames on it.
@@ -350,6 +351,9 @@ std::shared_ptr<OriginConnection> Http2Front::FreeOrigin(const std::string& key)
     bool pending = false;
     bool http2 = false;
     for (auto& origin : list) {
+        if (origin->GoingAway()) {
+            continue;  // ends with its streams under way; a new connection takes the next
+        }
         if (origin->SpeaksHttp2()) {
             http2 = true;
             if (origin->CanTakeRequest()) {
@@ -474,6 +478,21 @@ void Http2Front::OriginIdle(OriginConnection* origin) {
 
 void Http2Front::OriginReady(OriginConnection*) {
     DispatchWaiting();
+}
+
+// A request the server never processed goes again, once, as browsers send it again: on a new
+// connection when the old one is going away. One with a body is not, since its body went on
+// as it came and is not kept.
+bool Http2Front::RetryElsewhere(OriginConnection*, ResponseSlot* slot) {
+    Stream* s = StreamOf(slot);
+    if (!s || s->retried || s->hasBody || slot->started || slot->complete || closed_) {
+        return false;
+    }
+    s->retried = true;
+    s->origin.reset();
+    s->forwarded = false;
+    waiting_[s->key].push_back(s->id);
+    return true;  // it goes out with the others waiting once the pool has room
 }
 
 // Requests that waited for a connection go out as far as the pool has room.

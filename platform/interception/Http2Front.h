@@ -55,6 +55,7 @@ class Http2Front : public OriginEvents, private Http2Codec::Events {
     void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) override;
     void OriginIdle(OriginConnection* origin) override;
     void OriginReady(OriginConnection* origin) override;
+    bool RetryElsewhere(OriginConnection* origin, ResponseSlot* slot) override;
     void OriginClosed(OriginConnection* origin) override;
     void OriginDrained(OriginConnection* origin) override;
     void OriginConnectedForTunnel(OriginConnection*) override {}

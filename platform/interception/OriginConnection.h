@@ -57,6 +57,8 @@ class OriginConnection : public std::enable_shared_from_this<OriginConnection> {
     // streams on HTTP/2. While the protocol is not known yet, it takes none.
     bool CanTakeRequest() const;
     bool SpeaksHttp2() const { return h2_ != nullptr; }
+    // On HTTP/2, the server said GOAWAY: the streams under way end, no new one starts.
+    bool GoingAway() const;
     // Connecting, the protocol not chosen yet.
     bool ProtocolPending() const { return !connected_ && !closed_; }
     // Connects for a CONNECT tunnel; the session hears of it through OriginConnectedForTunnel.

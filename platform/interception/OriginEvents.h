@@ -34,6 +34,10 @@ class OriginEvents {
     // The connection failed (no server, a refused certificate, a broken response): the slot,
     // when one waits, is answered with `status`.
     virtual void OriginFailed(OriginConnection* origin, ResponseSlot* slot, int status) = 0;
+    // The server refused the slot's request without processing it (a stream refused, or above
+    // the last one a GOAWAY kept): true when the client side sends it again on another
+    // connection, false to answer it with 502.
+    virtual bool RetryElsewhere(OriginConnection*, ResponseSlot*) { return false; }
     // The connection knows which protocol the server speaks (SpeaksHttp2): the client side may
     // hand it more requests.
     virtual void OriginReady(OriginConnection*) {}

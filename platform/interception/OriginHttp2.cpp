@@ -80,6 +80,7 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
         return going && !codec_.Finished();
     }
     bool CanTake() const { return codec_.CanOpenStream(); }
+    bool GoneAway() const { return codec_.GoneAway(); }
     size_t OpenStreams() const { return streams_.size(); }
     size_t Buffered() const {
         size_t total = 0;
@@ -185,7 +186,7 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
         origin_.session_.FinishSlot(up.slot.get(), false);
     }
 
-    void OnStreamClosed(int32_t id, uint32_t) override {
+    void OnStreamClosed(int32_t id, uint32_t errorCode) override {
         auto found = streams_.find(id);
         if (found == streams_.end()) {
             return;
@@ -193,8 +194,9 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
         Up up = std::move(found->second);
         bySlot_.erase(up.slot.get());
         streams_.erase(found);
-        if (!up.ended) {
-            Fail(up, 502);  // reset by the server, or refused when it went away
+        if (!up.ended && !(errorCode == NGHTTP2_REFUSED_STREAM && !up.slot->started &&
+                           origin_.session_.RetryElsewhere(&origin_, up.slot.get()))) {
+            Fail(up, 502);  // reset by the server
         }
         // A stream less: the client side may hand over another request.
         origin_.session_.OriginIdle(&origin_);
@@ -340,6 +342,10 @@ void OriginConnection::FailHttp2(int status) {
 
 bool OriginConnection::Busy() const {
     return slot_ != nullptr || !queued_.empty() || (h2_ && h2_->OpenStreams() > 0);
+}
+
+bool OriginConnection::GoingAway() const {
+    return h2_ && h2_->GoneAway();
 }
 
 bool OriginConnection::CanTakeRequest() const {

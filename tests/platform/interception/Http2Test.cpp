@@ -215,6 +215,22 @@ TEST_F(Http2Test, AServerThatSpeaksOnlyHttp2IsReachedWithItsTrailers) {
     EXPECT_EQ(origin.Requests(), 4);
 }
 
+// A server that goes away after its first request: the two it never processed go again on a
+// new connection, and the client sees three answers.
+TEST_F(Http2Test, RequestsAServerGoingAwayDidNotProcessGoAgainOnANewConnection) {
+    Http2OnlyOrigin origin(*authority_);
+    origin.GoAwayAfterThreeStreams();
+    CurlResult result = Curl("--parallel --no-progress-meter -w ' [%{http_code}]' " +
+                             origin.Url("/a") + " " + origin.Url("/b") + " " + origin.Url("/c"));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    for (const char* expected :
+         {"h2 origin saw GET /a", "h2 origin saw GET /b", "h2 origin saw GET /c"}) {
+        EXPECT_NE(result.output.find(expected), std::string::npos) << result.output;
+    }
+    EXPECT_EQ(result.output.find("[502]"), std::string::npos) << result.output;
+    EXPECT_EQ(origin.Connections(), 2);
+}
+
 // An HTTP/1.1 client reaches a server that speaks HTTP/2 alone: the first handshake is refused
 // and tried again offering h2, the next connections offer it at once. Bodies in either framing
 // arrive whole, and trailer fields come back in the last chunk.
@@ -332,6 +348,26 @@ class RawHttp2Client {
         }
         return nghttp2_submit_request(session_, nullptr, nva.data(), nva.size(), nullptr, nullptr);
     }
+    // Bytes as they are, after what the client's own session sent: frames no session would
+    // write. How many of them went out before the proxy stopped taking them (it closed, or
+    // stopped reading for `patienceMs`).
+    size_t WriteRaw(const std::string& bytes, int patienceMs = 2000) {
+        // What the proxy answers stays in its own buffers, not in this client's.
+        const int small = 4096;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        timeval wait{patienceMs / 1000, (patienceMs % 1000) * 1000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const int piece = static_cast<int>(std::min<size_t>(bytes.size() - sent, 16384));
+            const int n = SSL_write(ssl_, bytes.data() + sent, piece);
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<size_t>(n);
+        }
+        return sent;
+    }
     void Reset(int32_t stream) {
         nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream, NGHTTP2_CANCEL);
     }
@@ -441,6 +477,85 @@ TEST_F(Http2BoundsTest, AClientThatResetsStreamsFasterThanItCouldUseThemIsDiscon
     client->Pump();
     EXPECT_TRUE(client->goaway);
     EXPECT_NE(client->goawayCode, 0u);
+}
+
+// A frame's 9-byte header: length, type, flags, stream.
+std::string FrameHeader(uint32_t length, uint8_t type, uint8_t flags, uint32_t stream) {
+    return {static_cast<char>(length >> 16), static_cast<char>(length >> 8),
+            static_cast<char>(length),       static_cast<char>(type),
+            static_cast<char>(flags),        static_cast<char>(stream >> 24),
+            static_cast<char>(stream >> 16), static_cast<char>(stream >> 8),
+            static_cast<char>(stream)};
+}
+
+std::string Repeated(const std::string& frame, size_t times) {
+    std::string all;
+    all.reserve(frame.size() * times);
+    for (size_t i = 0; i < times; ++i) {
+        all += frame;
+    }
+    return all;
+}
+
+// Frames that each cost the proxy an answer or a little state, sent by a client that never
+// reads: the proxy ends the connection (or stops reading it) and its memory stays flat, and
+// other clients are served meanwhile.
+TEST_F(Http2BoundsTest, FloodsOfFramesEndTheConnectionAndCostLittle) {
+    struct Case {
+        const char* description;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"PING, each to be acknowledged",
+         Repeated(FrameHeader(8, NGHTTP2_PING, 0, 0) + std::string(8, 'p'), 1500000)},
+        {"empty SETTINGS, each to be acknowledged",
+         Repeated(FrameHeader(0, NGHTTP2_SETTINGS, 0, 0), 500000)},
+        {"a header block continued without end",
+         FrameHeader(1, NGHTTP2_HEADERS, 0, 1) + "\x82" +
+             Repeated(FrameHeader(0, NGHTTP2_CONTINUATION, 0, 1), 500000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        auto client = Client();
+        ASSERT_TRUE(client->Connected());
+        const long before = ResidentKiB();
+        const size_t sent = client->WriteRaw(c.bytes);
+        EXPECT_LT(sent, c.bytes.size()) << "the proxy took the whole flood";
+        EXPECT_LT(ResidentKiB() - before, 32 * 1024) << "KiB";
+        auto other = Client();
+        ASSERT_TRUE(other->Connected());
+        const int32_t stream = other->Get("/fine");
+        ASSERT_TRUE(other->Pump());
+        EXPECT_EQ(other->closedWith.count(stream), 1u);
+        EXPECT_EQ(other->closedWith[stream], 0u);
+    }
+}
+
+// A server that never opens its window to an upload: the proxy holds what one stream may buffer
+// and no more, whether the client speaks HTTP/2 or HTTP/1.1, and lets go when the client does.
+TEST_F(Http2BoundsTest, AServerThatNeverOpensItsWindowHoldsAnUploadBounded) {
+    Http2OnlyOrigin origin(*authority_);
+    origin.NeverOpenWindow();
+    gx::testing::TempFolder folder;
+    const std::string file = folder.File("upload");
+    std::ofstream(file, std::ios::binary) << std::string(96u << 20, 'u');
+    for (const char* protocol : {"--http2", "--http1.1"}) {
+        SCOPED_TRACE(protocol);
+        const long before = ResidentKiB();
+        long during = 0;
+        std::thread measure([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+            during = ResidentKiB();
+        });
+        CurlResult result = RunCurl(std::string(protocol) +
+                                    " --proxy http://127.0.0.1:" + std::to_string(ProxyPort()) +
+                                    " --cacert '" + RootPem() + "' --max-time 4 --data-binary '@" +
+                                    file + "' " + origin.Url("/upload"));
+        measure.join();
+        EXPECT_NE(result.exitCode, 0) << "the upload cannot have ended: " << result.output;
+        EXPECT_LT(during - before, 32 * 1024) << "KiB";
+    }
+    EXPECT_EQ(origin.Requests(), 0);
 }
 
 // A client that opens no window: the proxy sends what the window allows, reads its server only

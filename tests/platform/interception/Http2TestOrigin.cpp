@@ -1,5 +1,7 @@
 #include "platform/interception/Http2TestOrigin.h"
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,7 +76,8 @@ void Http2OnlyOrigin::Serve() {
         SSL_set_fd(ssl, fd);
         if (SSL_accept(ssl) == 1) {
             ++connections_;
-            interception::Http2Codec codec(*this);
+            interception::Http2Codec codec(*this, interception::Http2Codec::Role::Server,
+                                           streamWindow_);
             codec_ = &codec;
             char buffer[16384];
             timeval wait{0, 200 * 1000};
@@ -82,6 +85,30 @@ void Http2OnlyOrigin::Serve() {
             while (!stopping_) {
                 const std::string out = codec.TakeOutput();
                 if (!out.empty() && SSL_write(ssl, out.data(), static_cast<int>(out.size())) <= 0) {
+                    break;
+                }
+                if (goAwayLast_ != 0) {
+                    // GOAWAY: 8 bytes on stream 0, the last stream processed, no error.
+                    const uint32_t last = static_cast<uint32_t>(goAwayLast_);
+                    const unsigned char frame[17] = {0,
+                                                     0,
+                                                     8,
+                                                     7,
+                                                     0,
+                                                     0,
+                                                     0,
+                                                     0,
+                                                     0,
+                                                     static_cast<unsigned char>(last >> 24),
+                                                     static_cast<unsigned char>(last >> 16),
+                                                     static_cast<unsigned char>(last >> 8),
+                                                     static_cast<unsigned char>(last),
+                                                     0,
+                                                     0,
+                                                     0,
+                                                     0};
+                    SSL_write(ssl, frame, sizeof frame);
+                    goAwayLast_ = 0;
                     break;
                 }
                 const int n = SSL_read(ssl, buffer, sizeof buffer);
@@ -126,6 +153,16 @@ void Http2OnlyOrigin::OnEnd(int32_t stream, Http2Fields) {
         received_.push_back(std::move(bodies_[stream]));
     }
     bodies_.erase(stream);
+    if (goAwayAfterThree_ && connections_ == 1) {
+        held_.push_back(stream);
+        if (held_.size() == 3) {
+            const int32_t first = *std::min_element(held_.begin(), held_.end());
+            ++requests_;
+            Answer(first, methods_[first], paths_[first]);
+            goAwayLast_ = first;
+        }
+        return;
+    }
     ++requests_;
     Answer(stream, methods_[stream], paths_[stream]);
 }

@@ -34,6 +34,12 @@ class Http2OnlyOrigin : private interception::Http2Codec::Events {
     std::string Url(const std::string& path) const;
     int Requests() const { return requests_; }
     int Connections() const { return connections_; }
+    // On its first connection the server waits for three requests, answers the first, and
+    // sends GOAWAY naming it the last it processed, as a server that restarts or has served its
+    // share of requests on one connection does; then it ends that connection.
+    void GoAwayAfterThreeStreams() { goAwayAfterThree_ = true; }
+    // Its streams open no window: a request body never gets in.
+    void NeverOpenWindow() { streamWindow_ = 0; }
     // Handshakes refused because the client did not offer h2.
     int Refused() const { return refused_; }
     // The request bodies received whole, in the order their streams ended.
@@ -61,6 +67,10 @@ class Http2OnlyOrigin : private interception::Http2Codec::Events {
     std::atomic<int> requests_{0};
     std::atomic<int> connections_{0};
     std::atomic<int> refused_{0};
+    std::atomic<bool> goAwayAfterThree_{false};
+    std::atomic<int32_t> streamWindow_{interception::kStreamWindow};
+    std::vector<int32_t> held_;
+    int32_t goAwayLast_ = 0;  // a GOAWAY naming this stream is due
     mutable std::mutex mutex_;
     std::vector<std::string> received_;
     std::map<int32_t, std::string> bodies_;
