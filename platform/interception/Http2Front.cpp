@@ -2,6 +2,8 @@
 
 #include <nghttp2/nghttp2.h>
 
+#include <algorithm>
+
 #include "platform/interception/ClientSession.h"
 #include "platform/interception/OriginConnection.h"
 #include "platform/interception/Proxy.h"
@@ -551,12 +553,19 @@ void Http2Front::FlushOutput() {
     if (!out.empty()) {
         session_.SendToClient(out);
     }
-    // Servers paused for a stream whose client had not taken its bytes may go on.
+    // Servers paused for a stream whose client had not taken its bytes may go on: each
+    // connection once, however many of its streams are under way.
+    std::vector<std::shared_ptr<OriginConnection>> resumed;
     for (auto& [id, stream] : streams_) {
-        if (stream->origin && !stream->slot->complete &&
+        const std::shared_ptr<OriginConnection>& origin = stream->origin;
+        if (origin && !stream->slot->complete &&
+            std::find(resumed.begin(), resumed.end(), origin) == resumed.end() &&
             codec_.Buffered(id) < session_.proxy_.GetLimits().maxBuffered) {
-            stream->origin->ResumeReading();
+            resumed.push_back(origin);
         }
+    }
+    for (const auto& origin : resumed) {
+        origin->ResumeReading();
     }
 }
 

@@ -90,13 +90,21 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
         return total;
     }
     // The client side took bytes: the server may send as many more on those streams.
+    // Only the streams held back are looked at: this runs for every write to the client.
     void Resume() {
-        for (auto& [id, up] : streams_) {
-            if (up.unconsumed > 0 && origin_.session_.CanTakeMore(up.slot.get())) {
-                codec_.Consumed(id, up.unconsumed);
-                up.unconsumed = 0;
+        std::erase_if(held_, [this](int32_t id) {
+            auto found = streams_.find(id);
+            if (found == streams_.end()) {
+                return true;
             }
-        }
+            Up& up = found->second;
+            if (!origin_.session_.CanTakeMore(up.slot.get())) {
+                return false;
+            }
+            codec_.Consumed(id, up.unconsumed);
+            up.unconsumed = 0;
+            return true;
+        });
         Write();
     }
     void FailAll(int status) {
@@ -161,10 +169,13 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
         } else {
             origin_.session_.Deliver(up.slot.get(), data, n);
         }
+        const bool held = up.unconsumed > 0;
         up.unconsumed += n;
-        if (origin_.session_.CanTakeMore(up.slot.get())) {
+        if (!held && origin_.session_.CanTakeMore(up.slot.get())) {
             codec_.Consumed(id, up.unconsumed);
             up.unconsumed = 0;
+        } else if (!held) {
+            held_.push_back(id);  // given back by Resume once the client has taken more
         }
     }
 
@@ -225,6 +236,7 @@ class OriginConnection::Http2Side : public Http2Codec::Events {
     Http2Codec codec_;
     std::map<int32_t, Up> streams_;
     std::map<const ResponseSlot*, int32_t> bySlot_;
+    std::vector<int32_t> held_;  // streams with bytes not yet given back to the server's window
 };
 
 // An HTTP/1.1 client's request body, out of its framing, onto its stream.

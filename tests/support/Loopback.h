@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <string>
 
 namespace gx::testing {
 
@@ -37,6 +38,31 @@ inline int ConnectLoopback(uint16_t port) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A connection through a proxy's CONNECT to `authority`, its answer read and found to be 200
+// (nothing after it is read), reads timed out after 10 s; -1 otherwise.
+inline int ConnectThrough(uint16_t proxyPort, const std::string& authority) {
+    const int fd = ConnectLoopback(proxyPort);
+    if (fd < 0) {
+        return -1;
+    }
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const std::string connect = "CONNECT " + authority + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    std::string answer;
+    char c = 0;
+    if (::write(fd, connect.data(), connect.size()) == static_cast<ssize_t>(connect.size())) {
+        // Byte by byte: what follows the answer belongs to the caller's protocol.
+        while (!answer.ends_with("\r\n\r\n") && ::read(fd, &c, 1) == 1) {
+            answer += c;
+        }
+    }
+    if (!answer.starts_with("HTTP/1.1 200")) {
         ::close(fd);
         return -1;
     }

@@ -109,6 +109,13 @@ void Http2OnlyOrigin::Serve() {
                                                      0};
                     SSL_write(ssl, frame, sizeof frame);
                     goAwayLast_ = 0;
+                    // A lingering close, as servers do: closing with the proxy's bytes unread
+                    // would reset the connection and lose the GOAWAY on the way.
+                    SSL_shutdown(ssl);
+                    ::shutdown(fd, SHUT_WR);
+                    for (int waited = 0; waited < 10 && ::read(fd, buffer, sizeof buffer) != 0;
+                         ++waited) {
+                    }
                     break;
                 }
                 const int n = SSL_read(ssl, buffer, sizeof buffer);

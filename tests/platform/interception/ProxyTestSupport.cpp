@@ -320,29 +320,6 @@ int StatusOf(const std::string& response) {
     return std::atoi(response.c_str() + 9);
 }
 
-int ConnectThrough(uint16_t proxyPort, const std::string& authority) {
-    const int fd = ConnectLoopback(proxyPort);
-    if (fd < 0) {
-        return -1;
-    }
-    timeval wait{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    const std::string connect = "CONNECT " + authority + " HTTP/1.1\r\nHost: x\r\n\r\n";
-    std::string answer;
-    char c = 0;
-    if (::write(fd, connect.data(), connect.size()) == static_cast<ssize_t>(connect.size())) {
-        // Byte by byte: what follows the answer belongs to the caller's protocol.
-        while (!answer.ends_with("\r\n\r\n") && ::read(fd, &c, 1) == 1) {
-            answer += c;
-        }
-    }
-    if (!answer.starts_with("HTTP/1.1 200")) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;

@@ -151,9 +151,7 @@ inline constexpr OddRequestLine kOddRequestLines[] = {
 // A blocking TCP connection to 127.0.0.1:port; -1 when refused.
 using gx::testing::ConnectLoopback;
 
-// A connection through the proxy's CONNECT to `authority`, its answer read and found to be
-// 200 (nothing after it is read), reads timed out after 10 s; -1 otherwise.
-int ConnectThrough(uint16_t proxyPort, const std::string& authority);
+using gx::testing::ConnectThrough;
 
 // This process's resident memory in KiB (VmRSS), 0 when unknown.
 long ResidentKiB();
