@@ -75,7 +75,7 @@ ConsoleServices ProgramServices() {
     services.StartDriver = [] { return gx::StartDriver(); };
     services.StopDriver = [] { gx::StopDriver(); };
     services.ClearExemptionTables = [] { gx::ClearExemptionTables(); };
-    services.LastBlockEvent = [] { return gx::LastBlockEvent(); };
+    services.TakeBlockEvents = [] { return gx::TakeBlockEvents(); };
     services.SetArmBlockTimerHook = [](ArmBlockTimerHook hook) { gx::SetArmBlockTimerHook(hook); };
     services.SetBlockAlertHook = [](BlockAlertHook hook) { gx::SetBlockAlertHook(hook); };
     services.ProxyAddress = [] { return RunningProxyAddress(); };

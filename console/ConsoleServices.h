@@ -37,7 +37,8 @@ struct ConsoleServices {
     std::function<bool()> StartDriver;
     std::function<void()> StopDriver;
     std::function<void()> ClearExemptionTables;
-    std::function<BlockEvent()> LastBlockEvent;
+    // Every block since the last call, oldest first.
+    std::function<std::vector<BlockEvent>()> TakeBlockEvents;
     std::function<void(ArmBlockTimerHook)> SetArmBlockTimerHook;
     std::function<void(BlockAlertHook)> SetBlockAlertHook;
     // Where the proxy listens, for the message of a console without a display ("" = unknown).

@@ -396,9 +396,11 @@ void TFormGardalix::TimerCheckMiseAjourTimerTick() {
 
 void TFormGardalix::TimerUpDateEventLogTimerTick() {
     TimerUpDateEventLog->stop();
+    // Each block since the last tick makes its own entry, in the order they happened.
     RunHandler([this] {
-        const BlockEvent block = services_.LastBlockEvent();
-        services_.AddBlockLogEntry(block.url, block.reason, block.program);
+        for (const BlockEvent& block : services_.TakeBlockEvents()) {
+            services_.AddBlockLogEntry(block.url, block.reason, block.program);
+        }
     });
 }
 
@@ -450,7 +452,7 @@ void TFormGardalix::ShowBalloonOrStderr(const QString& title, const QString& tex
 
 void TFormGardalix::ArmUpdateEventLogTimer() {
     armRequestPending = false;
-    // Arming an armed timer would restart its countdown: a burst of blocks makes one entry.
+    // Arming an armed timer would restart its countdown: a burst of blocks is written at once.
     if (!TimerUpDateEventLog->isActive()) {
         TimerUpDateEventLog->start();
     }

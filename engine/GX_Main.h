@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace gx {
 
@@ -20,7 +21,7 @@ void StopDriver();
 // Empties the exemption tables; the console does it once at its creation, before the first start.
 void ClearExemptionTables();
 
-// The last block: one slot, the last block wins; its fields are always read together. Texts are
+// A block, as the history records it; its fields are always read together. Texts are
 // Windows-1252.
 struct BlockEvent {
     std::string url;         // LastBlockedUrl
@@ -28,7 +29,17 @@ struct BlockEvent {
     std::string program;     // full path of the program that sent the request; empty: unknown
     uint32_t processId = 0;  // its process; 0: unknown
 };
+// The newest block (LastBlockedUrl, LastBlockReason); empty before the first.
 BlockEvent LastBlockEvent();
+
+// Every block waits in a queue, in the order the blocks happened, until the console's history
+// timer takes them all. A page with several listed resources makes as many entries. The queue
+// is bounded: past kPendingBlocksMax waiting, the oldest is dropped (and counted), so that a
+// console that never reads cannot make the engine grow.
+inline constexpr size_t kPendingBlocksMax = 4096;
+std::vector<BlockEvent> TakeBlockEvents();
+// Blocks dropped from a full queue since the start.
+uint64_t DroppedBlockEvents();
 
 // Called on a worker thread after each block. The console installs a hook that arms its
 // history timer if it is not armed yet (posting to the main thread). Null = nothing to arm.

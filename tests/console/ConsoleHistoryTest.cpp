@@ -18,11 +18,11 @@ class ConsoleHistoryTest : public ConsoleTest {
         return item == nullptr ? QString() : item->text();
     }
 
-    // A block as the engine reports it: the pair is set, then the hook runs on a worker thread.
+    // A block as the engine reports it: queued, then the hook runs on a worker thread.
     void BlockOnWorker(const std::string& url, const std::string& reason) {
         {
             std::lock_guard guard(services.lock);
-            services.lastBlock = BlockEvent{url, reason, "/usr/bin/wget", 99};
+            services.pendingBlocks.push_back(BlockEvent{url, reason, "/usr/bin/wget", 99});
         }
         ASSERT_NE(services.hook, nullptr);
         std::thread worker(services.hook);
@@ -75,7 +75,7 @@ TEST_F(ConsoleHistoryTest, TheTabListsEveryEntryEachTimeItIsShown) {
     EXPECT_EQ(Cell(grid, 3, 1), "later.example/");
 }
 
-TEST_F(ConsoleHistoryTest, ABurstOfBlocksBeforeTheTickMakesOneEntryWithTheLastAddress) {
+TEST_F(ConsoleHistoryTest, ABurstOfBlocksBeforeTheTickMakesOneEntryEachInOrder) {
     auto console = CreatedConsole();
     QTimer* timer = console->TimerUpDateEventLogTimer();
     EXPECT_EQ(timer->interval(), 5000);
@@ -94,8 +94,11 @@ TEST_F(ConsoleHistoryTest, ABurstOfBlocksBeforeTheTickMakesOneEntryWithTheLastAd
 
     ASSERT_TRUE(SpinUntil([&] { return !services.logEntries.empty(); }, 15000));
     SpinUntil([] { return false; }, 200);
-    EXPECT_EQ(services.logEntries,
-              std::vector<std::string>{"date|three.example/x|URL de test (sans danger)"});
+    EXPECT_EQ(services.logEntries, (std::vector<std::string>{
+                                       "date|one.example/|Site malveillant",
+                                       "date|two.example/|Site adulte",
+                                       "date|three.example/x|URL de test (sans danger)",
+                                   }));
     EXPECT_FALSE(timer->isActive());
 
     // A block after the tick arms the timer again.

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <set>
 #include <thread>
 
 #include "ConsoleTestSupport.h"
@@ -117,14 +118,37 @@ TEST_F(ConsoleStoreTest, ASettingOfTheWrongTypeIsShownCountsAsOffAndTheProtectio
     EXPECT_FALSE(Child<QCheckBox>(*console, "checkBlockPorn")->isChecked());
 }
 
+// A page with a hundred listed resources: a hundred stored entries, none lost to the timer.
+TEST_F(ConsoleStoreTest, ABurstOfAHundredBlocksMakesAHundredStoredEntries) {
+    auto console = StoreConsole();
+    ASSERT_TRUE(console->FormCreate());
+    console->TimerUpDateEventLogTimer()->setInterval(200);  // the countdown is not under test here
+    {
+        std::lock_guard guard(services.lock);
+        for (int i = 0; i < 100; ++i) {
+            services.pendingBlocks.push_back(BlockEvent{"bad.example/" + std::to_string(i),
+                                                        "Site malveillant", "/usr/bin/wget", 7});
+        }
+    }
+    std::thread worker(services.hook);
+    worker.join();
+    ASSERT_TRUE(SpinUntil([&] { return ProgramServices().ReadLogEntries().size() >= 100; }));
+    std::set<std::string> addresses;
+    for (const LogValue& entry : ProgramServices().ReadLogEntries()) {
+        addresses.insert(entry.name.substr(entry.name.find('|') + 1));
+    }
+    EXPECT_EQ(addresses.size(), 100u);
+    EXPECT_EQ(addresses.count("bad.example/42|Site malveillant"), 1u);
+}
+
 TEST_F(ConsoleStoreTest, ABlockBecomesOneStoredEntryWithItsProgramListedByTheHistoryTab) {
     auto console = StoreConsole();
     ASSERT_TRUE(console->FormCreate());
     console->TimerUpDateEventLogTimer()->setInterval(200);  // the countdown is not under test here
     {
         std::lock_guard guard(services.lock);
-        services.lastBlock =
-            BlockEvent{"bad.example/a|b", "Site malveillant", "/usr/bin/wget", 4321};
+        services.pendingBlocks.push_back(
+            BlockEvent{"bad.example/a|b", "Site malveillant", "/usr/bin/wget", 4321});
     }
     std::thread worker(services.hook);
     worker.join();

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace gx::test {
 
@@ -54,9 +55,9 @@ ConsoleServices RecordingServices::Table() {
     };
     table.StopDriver = [note] { note("StopDriver"); };
     table.ClearExemptionTables = [note] { note("ClearExemptionTables"); };
-    table.LastBlockEvent = [this] {
+    table.TakeBlockEvents = [this] {
         std::lock_guard guard(lock);
-        return lastBlock;
+        return std::exchange(pendingBlocks, {});
     };
     table.SetArmBlockTimerHook = [this, note](ArmBlockTimerHook armHook) {
         note(armHook ? "SetArmBlockTimerHook" : "ClearArmBlockTimerHook");

@@ -38,10 +38,10 @@ struct RecordingServices {
     bool malwareListLoads = true;
     bool driverStarts = true;
     bool pornFilterStored = false;
-    std::vector<bool> writes;              // WritePornFilter arguments
-    std::vector<std::string> logEntries;   // names
-    std::vector<std::string> logPrograms;  // the program of each entry, where the test sets one
-    BlockEvent lastBlock;
+    std::vector<bool> writes;               // WritePornFilter arguments
+    std::vector<std::string> logEntries;    // names
+    std::vector<std::string> logPrograms;   // the program of each entry, where the test sets one
+    std::vector<BlockEvent> pendingBlocks;  // as the engine queues them
     ArmBlockTimerHook hook = nullptr;
     BlockAlertHook alertHook = nullptr;
     std::string parentalCode;            // the stored hash, "" = none

@@ -1,6 +1,7 @@
-// The hand-off of blocks to the console: one slot in which the last block wins, read whole, the
-// arming hook called for every block, also under a burst from several threads, and the program
-// behind each block with the alert hook that hears of all of them.
+// The hand-off of blocks to the console: every block queued in order and taken whole, also under
+// a burst from several threads, the queue's bound, the arming hook called for every block, and
+// the program behind each block with the alert hook that hears of all of them.
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -21,15 +22,46 @@ class EngineBlockHandOffTest : public EngineTest {
     }
 };
 
-TEST_F(EngineBlockHandOffTest, LastBlockWinsAndEachBlockCallsTheHook) {
-    LoadLists({"first.example/"}, {"xxx"});
+// A page with many listed resources: as many blocks, none lost, in the order they happened.
+TEST_F(EngineBlockHandOffTest, ABurstOfBlocksIsTakenWholeAndInOrder) {
+    std::vector<std::string> listed;
+    for (int i = 0; i < 100; ++i) {
+        listed.push_back("bad.example/" + std::to_string(i));
+    }
+    LoadLists(listed, {"xxx"});
     PornFilterOn = true;
-    dataPartAvailable(1, Get("first.example", "/"));
-    dataPartAvailable(2, Get("xxx.example", "/second"));
-    BlockEvent event = LastBlockEvent();
-    EXPECT_EQ(event.url, "xxx.example/second");
-    EXPECT_EQ(event.reason, "Site adulte");
-    EXPECT_EQ(armHookCalls.load(), 2);
+    TakeBlockEvents();
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(dataPartAvailable(1, Get("bad.example", "/" + std::to_string(i))), DPCR_BLOCK);
+    }
+    dataPartAvailable(2, Get("xxx.example", "/last"));
+    const std::vector<BlockEvent> taken = TakeBlockEvents();
+    ASSERT_EQ(taken.size(), 101u);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(taken[i].url, "bad.example/" + std::to_string(i));
+        EXPECT_EQ(taken[i].reason, "Site malveillant");
+    }
+    EXPECT_EQ(taken[100].url, "xxx.example/last");
+    EXPECT_EQ(taken[100].reason, "Site adulte");
+    EXPECT_EQ(LastBlockEvent().url, "xxx.example/last");
+    EXPECT_EQ(armHookCalls.load(), 101);
+    EXPECT_TRUE(TakeBlockEvents().empty()) << "taken once";
+}
+
+// A console that never reads: the queue keeps the newest kPendingBlocksMax and counts the rest.
+TEST_F(EngineBlockHandOffTest, TheQueueKeepsToItsBoundDroppingTheOldest) {
+    LoadLists({}, {"xxx"});
+    PornFilterOn = true;
+    TakeBlockEvents();
+    const uint64_t droppedBefore = DroppedBlockEvents();
+    for (size_t i = 0; i < kPendingBlocksMax + 5; ++i) {
+        dataPartAvailable(1, Get("xxx.example", "/?n=" + std::to_string(i)));
+    }
+    const std::vector<BlockEvent> taken = TakeBlockEvents();
+    ASSERT_EQ(taken.size(), kPendingBlocksMax);
+    EXPECT_EQ(taken.front().url, "xxx.example/?n=5");
+    EXPECT_EQ(taken.back().url, "xxx.example/?n=" + std::to_string(kPendingBlocksMax + 4));
+    EXPECT_EQ(DroppedBlockEvents() - droppedBefore, 5u);
 }
 
 std::mutex alertedMutex;
@@ -83,8 +115,11 @@ TEST_F(EngineBlockProgramTest, EachBlockNamesTheProgramOfItsConnectionAsAdmissio
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
+        TakeBlockEvents();
         ASSERT_EQ(dataPartAvailable(c.id, Get("bad.example", "/")), DPCR_BLOCK);
-        const BlockEvent last = LastBlockEvent();
+        const std::vector<BlockEvent> taken = TakeBlockEvents();
+        ASSERT_EQ(taken.size(), 1u);
+        const BlockEvent& last = taken[0];
         EXPECT_EQ(last.program, c.program);
         EXPECT_EQ(last.processId, c.pid);
         EXPECT_EQ(last.url, "bad.example/");
@@ -127,9 +162,9 @@ TEST_F(EngineBlockHandOffTest, BlocksWithoutAHookStillRecordTheEvent) {
     EXPECT_EQ(armHookCalls.load(), 0);
 }
 
-// Several worker threads block at once while the console reads the slot: every read is one
-// whole block (an address with its own reason), never a mix of two.
-TEST_F(EngineBlockHandOffTest, BurstFromSeveralThreadsNeverTearsTheSlot) {
+// Several worker threads block at once while the console takes what is queued: every block comes
+// whole (an address with its own reason), none is lost, and each thread's come in its order.
+TEST_F(EngineBlockHandOffTest, BurstFromSeveralThreadsLosesAndTearsNothing) {
     constexpr int kThreads = 6;
     constexpr int kBlocksPerThread = 300;
     std::vector<std::string> malware;
@@ -141,18 +176,24 @@ TEST_F(EngineBlockHandOffTest, BurstFromSeveralThreadsNeverTearsTheSlot) {
     LoadLists(malware, {"adult"});
     PornFilterOn = true;
 
+    TakeBlockEvents();
     std::atomic<bool> blocking{true};
     std::atomic<int> torn{0};
+    std::vector<BlockEvent> taken;
     std::thread console([&] {
-        while (blocking.load()) {
-            BlockEvent event = LastBlockEvent();
-            if (event.url.empty())
-                continue;
-            bool malwareUrl = event.url.starts_with("bad");
-            bool adultUrl = event.url.starts_with("adult");
-            if (!(malwareUrl && event.reason == "Site malveillant") &&
-                !(adultUrl && event.reason == "Site adulte")) {
-                torn.fetch_add(1);
+        while (true) {
+            const bool last = !blocking.load();
+            for (BlockEvent& event : TakeBlockEvents()) {
+                bool malwareUrl = event.url.starts_with("bad");
+                bool adultUrl = event.url.starts_with("adult");
+                if (!(malwareUrl && event.reason == "Site malveillant") &&
+                    !(adultUrl && event.reason == "Site adulte")) {
+                    torn.fetch_add(1);
+                }
+                taken.push_back(std::move(event));
+            }
+            if (last) {
+                return;
             }
         }
     });
@@ -177,9 +218,13 @@ TEST_F(EngineBlockHandOffTest, BurstFromSeveralThreadsNeverTearsTheSlot) {
     EXPECT_EQ(blocked.load(), kThreads * kBlocksPerThread);
     EXPECT_EQ(armHookCalls.load(), kThreads * kBlocksPerThread);
     EXPECT_EQ(fake::Posted().size(), static_cast<size_t>(kThreads * kBlocksPerThread));
-    BlockEvent last = LastBlockEvent();
-    EXPECT_TRUE(last.url.ends_with("/" + std::to_string(kBlocksPerThread - 1)))
-        << "the slot holds one thread's last block: " << last.url;
+    ASSERT_EQ(taken.size(), static_cast<size_t>(kThreads * kBlocksPerThread));
+    std::map<std::string, int> nextOfHost;
+    for (const BlockEvent& event : taken) {
+        const size_t slash = event.url.find('/');
+        const std::string host = event.url.substr(0, slash);
+        EXPECT_EQ(event.url.substr(slash + 1), std::to_string(nextOfHost[host]++)) << host;
+    }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ gx::ConsoleServices SampleServices() {
     services.StartDriver = [] { return true; };
     services.StopDriver = [] {};
     services.ClearExemptionTables = [] {};
-    services.LastBlockEvent = [] { return gx::BlockEvent{}; };
+    services.TakeBlockEvents = [] { return std::vector<gx::BlockEvent>{}; };
     services.SetArmBlockTimerHook = [](gx::ArmBlockTimerHook) {};
     services.SetBlockAlertHook = [](gx::BlockAlertHook) {};
     services.ProxyAddress = [] { return std::string(); };
