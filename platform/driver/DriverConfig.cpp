@@ -136,6 +136,7 @@ std::string FormatDriverConfig(const DriverConfig& config) {
     if (!config.program.empty()) {
         out << kProgramKey << '=' << config.program << '\n';
     }
+    out << kAccountsKey << '=' << (config.allAccounts ? "all" : "own") << '\n';
     return out.str();
 }
 
@@ -181,6 +182,12 @@ std::optional<DriverConfig> ParseDriverConfig(std::string_view text) {
     }
     if (const auto program = values.find(kProgramKey); program != values.end()) {
         config.program = std::string(program->second);
+    }
+    if (const auto accounts = values.find(kAccountsKey); accounts != values.end()) {
+        if (accounts->second != "own" && accounts->second != "all") {
+            return std::nullopt;
+        }
+        config.allAccounts = accounts->second == "all";
     }
     return config;
 }

@@ -34,10 +34,15 @@
 //  - Arm the redirect while its transparent listener of a family is open, and disarm it when it
 //    closes: see RedirectHeartbeat.h.
 //
-// Arming: the table holds a set `armed` of address families (ipv4, ipv6) whose elements
-// expire kRedirectArmSeconds after they were last refreshed; the redirect and the QUIC refusal
-// apply only to packets of a family in the set. The kernel refreshes an element itself when it
-// sees a UDP datagram carrying the firewall mark, sent to 127.0.0.1:transparent_port (ipv4) or
+// Arming: the table holds a set `armed` of address families (ipv4, ipv6), each with the account
+// (uid) of the process that armed it, whose elements expire kRedirectArmSeconds after they were
+// last refreshed; the redirect and the QUIC refusal apply only to packets of a family in the
+// set sent by a socket of that account. So a user's Gardalix judges that user's connections
+// alone: another account's traffic (and root's services') goes out untouched, never judged by
+// this user's settings nor written into this user's history. With `accounts=all` (the system
+// service) the set holds families alone and every account's traffic is redirected. The kernel
+// refreshes an element itself when it sees a UDP datagram carrying the firewall mark, sent to
+// 127.0.0.1:transparent_port (ipv4) or
 // [::1]:transparent_port (ipv6), whose first byte is kArmByte; kDisarmByte removes it at once.
 // Such datagrams are dropped (send() fails with EPERM, which is expected). Only a process that
 // may set the mark (CAP_NET_ADMIN) can arm, and a crashed program disarms by expiry.
@@ -49,6 +54,8 @@
 //   firewall_mark=0x00004758   required, non-zero, decimal or 0x-hexadecimal
 //   ports=all                  optional (default all): `all` or a comma list such as 80,8080
 //   program=/path/to/gardalix  optional: the program that was given the capability
+//   accounts=own               optional (default own): `own`, the connections of the account
+//                              whose program armed the redirect; `all`, every account's
 #pragma once
 
 #include <cstdint>
@@ -86,12 +93,14 @@ inline constexpr std::string_view kTransparentPortKey = "transparent_port";
 inline constexpr std::string_view kFirewallMarkKey = "firewall_mark";
 inline constexpr std::string_view kPortsKey = "ports";
 inline constexpr std::string_view kProgramKey = "program";
+inline constexpr std::string_view kAccountsKey = "accounts";
 
 struct DriverConfig {
     std::uint16_t transparentPort = kDefaultTransparentPort;
     std::uint32_t firewallMark = kDriverFirewallMark;
     std::vector<std::uint16_t> ports;  // redirected destination ports; empty = all ports
     std::string program;               // the program given the capability; may be empty
+    bool allAccounts = false;          // every account's connections, not the armer's alone
 
     bool operator==(const DriverConfig&) const = default;
 };

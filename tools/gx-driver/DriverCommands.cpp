@@ -82,6 +82,7 @@ int InstallDriver(const DriverOptions& options) {
     config.transparentPort = options.listenPort.value_or(kDefaultTransparentPort);
     config.ports = options.ports;
     config.program = program.string();
+    config.allAccounts = options.allAccounts;
     const std::string path = DriverConfigPath();
     const std::optional<DriverConfig> previous = ReadDriverConfig(path);
 
@@ -110,6 +111,8 @@ int InstallDriver(const DriverOptions& options) {
               << " : connexions TCP sortantes (ports : " << DescribePorts(config.ports)
               << ") redirigées vers le port " << config.transparentPort
               << ", QUIC (UDP 443) refusé.\n"
+              << "  Comptes concernés : "
+              << (config.allAccounts ? "tous" : "celui dont le Gardalix est en marche") << "\n"
               << "  Configuration : " << path << "\n"
               << "  Capacité cap_net_admin+p donnée à " << config.program << "\n"
               << "La redirection s'applique tant que Gardalix est en marche.\n";
@@ -171,7 +174,9 @@ int ShowDriverStatus(const DriverOptions& options) {
     std::cout << "Configuration " << path << " : ";
     if (config) {
         std::cout << "port d'écoute " << config->transparentPort
-                  << ", ports redirigés : " << DescribePorts(config->ports) << "\n";
+                  << ", ports redirigés : " << DescribePorts(config->ports) << ", comptes : "
+                  << (config->allAccounts ? "tous" : "celui dont le Gardalix est en marche")
+                  << "\n";
     } else {
         std::error_code ec;
         std::cout << (fs::exists(path, ec) ? "illisible ou invalide" : "absente") << "\n";
@@ -186,6 +191,9 @@ int ShowDriverStatus(const DriverOptions& options) {
                                       "trafic passe sans détour)"
                                     : "oui (" + armed + ")")
                   << "\n";
+        if (const std::string accounts = ArmedAccounts(); !accounts.empty()) {
+            std::cout << "Comptes redirigés : " << accounts << "\n";
+        }
     }
 
     const bool installed = table && config && capability;

@@ -20,6 +20,7 @@ struct DriverOptions {
     std::vector<std::uint16_t> ports;         // redirected ports; empty = all
     std::optional<std::uint16_t> listenPort;  // transparent listener port; default if none
     std::string program;                      // the program; empty = the default
+    bool allAccounts = false;                 // every account's connections (the service)
 };
 
 // `gardalix` in the folder of the running gx-driver.

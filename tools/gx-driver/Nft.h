@@ -24,4 +24,8 @@ bool DriverTableExists();
 // empty when none is (or there is no table).
 std::string ArmedFamilies();
 
+// The accounts whose program armed the redirect, as "1000 (alice), 1001 (bob)"; empty when
+// none, or when every account's traffic is redirected (the set holds no account).
+std::string ArmedAccounts();
+
 }  // namespace gx

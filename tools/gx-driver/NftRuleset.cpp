@@ -29,8 +29,14 @@ void WriteExemptions(std::ostringstream& out, const DriverConfig& config) {
     out << "\t\tip6 daddr ::1 return\n";
 }
 
+// What the set holds: the family, and unless every account is redirected, the account.
+std::string ArmedKey(const DriverConfig& config) {
+    return config.allAccounts ? "meta nfproto" : "meta nfproto . meta skuid";
+}
+
 // The running program's marked datagrams to its own listener port arm the family they travel
-// in (first byte kArmByte) or disarm it (kDisarmByte); the kernel keeps the set.
+// in (first byte kArmByte) or disarm it (kDisarmByte), for the account that sent them; the
+// kernel keeps the set.
 void WriteArming(std::ostringstream& out, const DriverConfig& config) {
     const struct {
         char byte;
@@ -42,7 +48,7 @@ void WriteArming(std::ostringstream& out, const DriverConfig& config) {
             std::snprintf(byte, sizeof byte, "0x%02x", static_cast<unsigned char>(op.byte));
             out << "\t\tmeta mark " << Mark(config) << " " << loopback << " udp dport "
                 << config.transparentPort << " @th,64,8 " << byte << " " << op.operation << " @"
-                << kArmedSetName << " { meta nfproto } drop\n";
+                << kArmedSetName << " { " << ArmedKey(config) << " } drop\n";
         }
     }
 }
@@ -61,14 +67,15 @@ std::string RedirectedTraffic(const DriverConfig& config) {
 }  // namespace
 
 std::string BuildInstallRuleset(const DriverConfig& config) {
-    const std::string armed = std::string("meta nfproto @") + kArmedSetName + " ";
+    const std::string armed = ArmedKey(config) + " @" + kArmedSetName + " ";
     std::ostringstream out;
     out << DeclareThenDelete();
     out << "table " << TableName() << " {\n";
-    // The families whose transparent listener is open right now; an element the program no
-    // longer refreshes (it stopped or crashed) expires and the traffic goes out untouched.
+    // The families whose transparent listener is open right now, with the account whose
+    // program opened it; an element the program no longer refreshes (it stopped or crashed)
+    // expires and the traffic goes out untouched.
     out << "\tset " << kArmedSetName << " {\n";
-    out << "\t\ttype nf_proto\n";
+    out << "\t\ttypeof " << ArmedKey(config) << "\n";
     out << "\t\tflags dynamic,timeout\n";
     out << "\t\ttimeout " << kRedirectArmSeconds << "s\n";
     out << "\t}\n";

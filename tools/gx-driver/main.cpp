@@ -24,6 +24,7 @@ using namespace gx;
 
 constexpr const char* kUsage =
     "Usage : gx-driver install [--ports LISTE] [--listen-port PORT] [--program CHEMIN]\n"
+    "                          [--all-accounts]\n"
     "        gx-driver uninstall [--program CHEMIN]\n"
     "        gx-driver status [--program CHEMIN | --user] [--data-home DOSSIER]\n"
     "        gx-driver trust [--user] [--data-home DOSSIER]\n"
@@ -48,6 +49,9 @@ constexpr const char* kUsage =
     "  --ports LISTE        seulement ces ports de destination, par exemple 80,8080\n"
     "                       (par défaut : tous)\n"
     "  --listen-port PORT   port d'écoute du mode transparent (par défaut : 3130)\n"
+    "  --all-accounts       les connexions de tous les comptes (pour le service\n"
+    "                       système) ; par défaut, seulement celles du compte dont le\n"
+    "                       Gardalix est en marche\n"
     "  --program CHEMIN     le programme Gardalix (par défaut : gardalix à côté de\n"
     "                       gx-driver)\n"
     "  --user               seulement les navigateurs de l'utilisateur, sans le magasin\n"
@@ -93,6 +97,10 @@ CommandLine Parse(int argc, char** argv) {
     const bool trusting = command == "trust" || command == "untrust";
     for (int i = 2; i < argc; ++i) {
         const std::string_view option = argv[i];
+        if (option == "--all-accounts" && installing && !line.options.allAccounts) {
+            line.options.allAccounts = true;
+            continue;
+        }
         const bool aboutTrust = trusting || command == "status";
         if (option == "--user" && aboutTrust && !line.trust.userOnly &&
             line.options.program.empty()) {

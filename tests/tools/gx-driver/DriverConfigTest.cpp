@@ -24,6 +24,7 @@ TEST(GxDriverConfig, WrittenConfigurationsReadBackUnchanged) {
         {},
         {8443, 0x10, {80, 8080}, "/opt/gardalix/gardalix"},
         {65535, 0xffffffff, {1, 65535}, "/chemin avec espaces/gardalix"},
+        {3130, 0x4758, {}, "/usr/lib/gardalix/gardalix", true},
     };
     TempFolder folder;
     for (const DriverConfig& config : cases) {
@@ -39,6 +40,8 @@ TEST(GxDriverConfig, TheDefaultsAreTheDocumentedOnes) {
     EXPECT_EQ(config.firewallMark, 0x4758u);
     EXPECT_TRUE(config.ports.empty());
     EXPECT_EQ(FormatDriverConfig(config).find("ports=all\n") != std::string::npos, true);
+    EXPECT_FALSE(config.allAccounts) << "a user's program redirects its own account alone";
+    EXPECT_NE(FormatDriverConfig(config).find("accounts=own\n"), std::string::npos);
 }
 
 TEST(GxDriverConfig, TheEnvironmentOverridesThePath) {
@@ -90,6 +93,7 @@ TEST(GxDriverConfig, MalformedFilesGiveNothing) {
         {"empty port in list", port + mark + "ports=80,,81\n"},
         {"port list with a bad port", port + mark + "ports=80,0\n"},
         {"port list empty", port + mark + "ports=\n"},
+        {"accounts neither own nor all", port + mark + "accounts=some\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);

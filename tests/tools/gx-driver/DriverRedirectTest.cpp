@@ -114,8 +114,8 @@ class GxDriverRedirect : public DriverFixture {
         }
     }
 
-    Fd Open(int family, int type) const {
-        Fd fd(namespace_.Socket(family, type));
+    Fd Open(int family, int type, uid_t owner = 0) const {
+        Fd fd(namespace_.Socket(family, type, owner));
         EXPECT_GE(fd.get(), 0) << std::strerror(errno);
         return fd;
     }
@@ -139,9 +139,9 @@ class GxDriverRedirect : public DriverFixture {
     }
 
     // A client socket connected to address:port, carrying the library's mark when asked.
-    Fd Connect(int family, int type, const std::string& address, std::uint16_t port,
-               bool marked) const {
-        Fd fd = Open(family, type);
+    Fd Connect(int family, int type, const std::string& address, std::uint16_t port, bool marked,
+               uid_t owner = 0) const {
+        Fd fd = Open(family, type, owner);
         if (marked) {
             const std::uint32_t mark = kDriverFirewallMark;
             EXPECT_EQ(::setsockopt(fd.get(), SOL_SOCKET, SO_MARK, &mark, sizeof mark), 0);
@@ -157,8 +157,8 @@ class GxDriverRedirect : public DriverFixture {
     // What the running program does while its transparent listener of a family is open (arm)
     // and when it closes it (disarm): a marked datagram to its own port.
     void Beat(int family, bool arm, std::uint16_t port = kDefaultTransparentPort,
-              bool marked = true) const {
-        const Fd beat = Open(family, SOCK_DGRAM);
+              bool marked = true, uid_t owner = 0) const {
+        const Fd beat = Open(family, SOCK_DGRAM, owner);
         if (marked) {
             const std::uint32_t mark = kDriverFirewallMark;
             ASSERT_EQ(::setsockopt(beat.get(), SOL_SOCKET, SO_MARK, &mark, sizeof mark), 0);
@@ -194,14 +194,15 @@ class GxDriverRedirect : public DriverFixture {
                 Listen(AF_INET6, SOCK_STREAM, "::", 80)};
     }
 
-    // Which listener a new connection to address:80 reaches: "transparent" or "origin".
-    std::string Destination(const Listeners& listeners, int family,
-                            const std::string& address) const;
+    // Which listener a new connection to address:80 from the account reaches: "transparent"
+    // or "origin".
+    std::string Destination(const Listeners& listeners, int family, const std::string& address,
+                            uid_t owner = 0) const;
 };
 
 std::string GxDriverRedirect::Destination(const Listeners& listeners, int family,
-                                          const std::string& address) const {
-    const Fd client = Connect(family, SOCK_STREAM, address, 80, false);
+                                          const std::string& address, uid_t owner) const {
+    const Fd client = Connect(family, SOCK_STREAM, address, 80, false, owner);
     const Fd& transparent = family == AF_INET ? listeners.transparentV4 : listeners.transparentV6;
     const Fd& origin = family == AF_INET ? listeners.originV4 : listeners.originV6;
     pollfd both[2] = {{transparent.get(), POLLIN, 0}, {origin.get(), POLLIN, 0}};
@@ -322,14 +323,37 @@ TEST_F(GxDriverRedirect, OnlyTheRunningProgramArmsTheRedirectFamilyByFamily) {
     EXPECT_EQ(Destination(listeners, AF_INET6, kFarV6), "transparent");
 }
 
+// Two accounts on one machine: the redirect armed by one account's program takes that
+// account's connections alone; with --all-accounts (the system service) it takes everyone's.
+TEST_F(GxDriverRedirect, TheRedirectTakesTheConnectionsOfTheAccountThatArmedIt) {
+    constexpr uid_t kParent = 4701;
+    constexpr uid_t kChild = 4702;
+    const Listeners listeners = ListenAll();
+    ASSERT_EQ(Install().status, 0);
+    Beat(AF_INET, true, kDefaultTransparentPort, true, kParent);
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4, kParent), "transparent");
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4, kChild), "origin");
+    EXPECT_EQ(Destination(listeners, AF_INET, kFarV4, 0), "origin") << "root's services";
+    const auto status = Tool("status");
+    EXPECT_NE(status.output.find("Comptes redirigés : 4701"), std::string::npos) << status.output;
+
+    ASSERT_EQ(Install("--all-accounts").status, 0);
+    Beat(AF_INET, true, kDefaultTransparentPort, true, kParent);
+    for (uid_t account : {kParent, kChild, uid_t{0}}) {
+        SCOPED_TRACE(account);
+        EXPECT_EQ(Destination(listeners, AF_INET, kFarV4, account), "transparent");
+    }
+    EXPECT_NE(Tool("status").output.find("comptes : tous"), std::string::npos);
+}
+
 TEST_F(GxDriverRedirect, AnArmingNotRefreshedExpires) {
     ASSERT_EQ(Install().status, 0);
     Beat(AF_INET, true);
     // The kernel counts down the element's life; read it back rather than wait it out.
     const auto set = namespace_.Run("nft list set inet gardalix armed");
-    const size_t expires = set.output.find("ipv4 expires ");
+    const size_t expires = set.output.find("ipv4 . 0 expires ");
     ASSERT_NE(expires, std::string::npos) << set.output;
-    const std::string left = set.output.substr(expires + 13, 3);
+    const std::string left = set.output.substr(expires + 17, 3);
     EXPECT_TRUE(left == "10s" || left.substr(0, 2) == "9s" || left.substr(0, 2) == "8s")
         << set.output;
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,10 +72,15 @@ class NetworkNamespace {
 
     // A socket that belongs to the namespace: a socket stays in the namespace it was created
     // in, so a short-lived thread enters the namespace just to create it, and the test uses it
-    // from anywhere. -1 on failure.
-    int Socket(int domain, int type) const {
+    // from anywhere. -1 on failure. The socket belongs to the account `owner` as the kernel
+    // sees it (its filesystem uid at creation, which the firewall's skuid reads): the thread
+    // takes that uid for itself alone, and keeps its capabilities.
+    int Socket(int domain, int type, uid_t owner = 0) const {
         int fd = -1;
         std::thread creator([&] {
+            if (owner != 0) {
+                ::syscall(SYS_setfsuid, owner);
+            }
             const int ns = ::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
             if (ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0) {
                 fd = ::socket(domain, type | SOCK_CLOEXEC, 0);

@@ -29,16 +29,24 @@ TEST_F(GxDriverTool, InstallCreatesTheTableTheFileAndTheCapability) {
 
     const std::string table = Table();
     EXPECT_NE(table.find("type nat hook output priority -100"), std::string::npos) << table;
-    EXPECT_NE(table.find("meta nfproto @armed meta l4proto tcp redirect to :3130"),
+    EXPECT_NE(table.find("meta nfproto . meta skuid @armed meta l4proto tcp redirect to :3130"),
               std::string::npos)
         << table;
-    EXPECT_NE(table.find("meta nfproto @armed udp dport 443 reject"), std::string::npos) << table;
+    EXPECT_NE(table.find("meta nfproto . meta skuid @armed udp dport 443 reject"),
+              std::string::npos)
+        << table;
     EXPECT_NE(table.find("set armed"), std::string::npos) << table;
     EXPECT_NE(table.find("flags dynamic,timeout"), std::string::npos) << table;
     EXPECT_NE(table.find("timeout 10s"), std::string::npos) << table;
-    EXPECT_EQ(Count(table, "udp dport 3130 @th,64,8 0x31 update @armed { meta nfproto } drop"), 2u)
+    EXPECT_EQ(
+        Count(table,
+              "udp dport 3130 @th,64,8 0x31 update @armed { meta nfproto . meta skuid } drop"),
+        2u)
         << table;
-    EXPECT_EQ(Count(table, "udp dport 3130 @th,64,8 0x30 delete @armed { meta nfproto } drop"), 2u)
+    EXPECT_EQ(
+        Count(table,
+              "udp dport 3130 @th,64,8 0x30 delete @armed { meta nfproto . meta skuid } drop"),
+        2u)
         << table;
     EXPECT_EQ(Count(table, "meta mark 0x00004758 return"), 2u) << table;
     EXPECT_EQ(Count(table, "ip daddr 127.0.0.0/8 return"), 2u) << table;
