@@ -105,7 +105,11 @@ void tcpConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
         AddExemptProcess(info->processId);
         return;
     }
-    RememberConnectionProgram(id, info->processId, program);
+    uint32_t account = kUnknownAccount;
+    if (nf_getConnectionAccount(id, &account) != NF_STATUS_SUCCESS) {
+        account = kUnknownAccount;  // judged by the default policy where accounts have their own
+    }
+    RememberConnectionProgram(id, info->processId, program, account);
     AttachFilters(id);
 }
 

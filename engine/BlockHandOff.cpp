@@ -23,7 +23,8 @@ std::atomic<BlockAlertHook> blockAlertHook{nullptr};
 }  // namespace
 
 void RecordBlock(std::string_view url, std::string_view reason, const ConnectionProgram& program) {
-    BlockEvent block{std::string(url), std::string(reason), program.path, program.processId};
+    BlockEvent block{std::string(url), std::string(reason), program.path, program.processId,
+                     program.account};
     {
         std::lock_guard lock(blocksMutex);
         if (pendingBlocks.size() >= kPendingBlocksMax) {

@@ -14,8 +14,9 @@ std::unordered_map<ENDPOINT_ID, ConnectionProgram>& Programs() {
 
 }  // namespace
 
-void RememberConnectionProgram(ENDPOINT_ID id, uint32_t processId, std::string_view path) {
-    ConnectionProgram program{processId, std::string(path)};
+void RememberConnectionProgram(ENDPOINT_ID id, uint32_t processId, std::string_view path,
+                               uint32_t account) {
+    ConnectionProgram program{processId, std::string(path), account};
     std::lock_guard lock(programsMutex);
     auto& programs = Programs();
     if (auto found = programs.find(id); found != programs.end()) {

@@ -13,16 +13,21 @@
 
 namespace gx {
 
+// The account of a connection that the kernel could not tell.
+inline constexpr uint32_t kUnknownAccount = UINT32_MAX;
+
 struct ConnectionProgram {
-    uint32_t processId = 0;  // 0: unknown
-    std::string path;        // empty: the layer could not name the process
+    uint32_t processId = 0;              // 0: unknown
+    std::string path;                    // empty: the layer could not name the process
+    uint32_t account = kUnknownAccount;  // the account (uid) that owns the connection
 };
 
 // At most this many connections are remembered at once; a connection beyond that is still
 // filtered, only its program is not known.
 inline constexpr size_t kConnectionProgramsMax = 65536;
 
-void RememberConnectionProgram(ENDPOINT_ID id, uint32_t processId, std::string_view path);
+void RememberConnectionProgram(ENDPOINT_ID id, uint32_t processId, std::string_view path,
+                               uint32_t account = kUnknownAccount);
 void ForgetConnectionProgram(ENDPOINT_ID id);
 // Empty for a connection that is not remembered.
 ConnectionProgram ProgramOfConnection(ENDPOINT_ID id);

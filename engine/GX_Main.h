@@ -28,6 +28,7 @@ struct BlockEvent {
     std::string reason;      // LastBlockReason
     std::string program;     // full path of the program that sent the request; empty: unknown
     uint32_t processId = 0;  // its process; 0: unknown
+    uint32_t account = UINT32_MAX;  // the account (uid) that sent it; max: unknown
 };
 // The newest block (LastBlockedUrl, LastBlockReason); empty before the first.
 BlockEvent LastBlockEvent();

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/AccountPolicy.h"
 #include "engine/BlockHandOff.h"
 #include "engine/BlockPage.h"
-#include "engine/ChildProtection.h"
 #include "engine/RequestSpellings.h"
 #include "engine/TPFHeader.h"
 #include "lists/ProductSite.h"
@@ -97,12 +97,17 @@ std::string GetServerUrl(const TPFObject& object) {
 bool CheckRequest(const TPFObject& object, ENDPOINT_ID id) {
     const std::string url = GetRequestUrl(object);
     const std::string serverUrl = GetServerUrl(object);  // the spellings look into both
+    // One whole policy for the whole request, read once.
+    const AccountPolicy policy = PolicyOfConnection(id);
+    if (!policy.protection) {
+        return false;
+    }
     const RequestSpellings spellings(url, serverUrl);
     if (spellings.IsMalware()) {
         Block(url, url == kTestPageAddress ? kReasonTestPage : kReasonMalware, id);
         return true;
     }
-    if (PornFilterOn.load(std::memory_order_relaxed) && spellings.IsAdult()) {
+    if (policy.childProtection && spellings.IsAdult()) {
         Block(url, kReasonAdult, id);
         return true;
     }

@@ -86,6 +86,10 @@ void nf_setTCPTimeout(uint32_t timeout);
 NF_STATUS nf_addRule(PNF_RULE rule, int toHead);
 // Writes the NUL-terminated name of the process into buf; non-zero on success.
 int nf_getProcessNameA(uint32_t processId, char* buf, uint32_t len);
+// Gardalix's own addition: the account (uid) that owns the program's end of a connection, as
+// the kernel knows it (also when the process itself cannot be seen). NF_STATUS_FAIL when it is
+// not known, NF_STATUS_INVALID_ENDPOINT_ID for a connection that is not open.
+NF_STATUS nf_getConnectionAccount(ENDPOINT_ID id, uint32_t* account);
 
 NF_STATUS nf_tcpPostSend(ENDPOINT_ID id, const char* buf, int len);
 NF_STATUS nf_tcpPostReceive(ENDPOINT_ID id, const char* buf, int len);

@@ -97,6 +97,7 @@ void ClientSession::Start() {
     owner_ = proxy_.Processes().FindClientProcess(ToStorage(peer),
                                                   ToStorage(facts.remoteKnown ? remote : local));
     facts.processId = owner_.pid;
+    account_.store(owner_.account, std::memory_order_release);
     std::optional<uint32_t> flag = proxy_.Rules().Decide(facts);
     filtered_ = flag && (*flag & NF_FILTER) != 0;
     if (filtered_) {

@@ -74,6 +74,10 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>,
     static std::optional<std::pair<asio::ip::tcp::endpoint, asio::ip::tcp::endpoint>> Endpoints(
         asio::ip::tcp::socket& socket);
     ENDPOINT_ID Id() const { return id_; }
+    // The account that owns the client's socket (kUnknownAccount until it is looked up, or when
+    // the kernel could not say). Any thread: set once, before the program hears of the
+    // connection.
+    uint32_t Account() const { return account_.load(std::memory_order_acquire); }
     const asio::any_io_executor& Executor() override { return executor_; }
     Proxy& Owner() override { return proxy_; }
     std::shared_ptr<void> KeepAlive() override { return shared_from_this(); }
@@ -211,6 +215,7 @@ class ClientSession : public std::enable_shared_from_this<ClientSession>,
     std::optional<FixedOrigin> fixed_;
     ENDPOINT_ID id_ = 0;
     SocketOwner owner_;  // the client's process and descriptor
+    std::atomic<uint32_t> account_{kUnknownAccount};
     bool transparent_ = false;
     bool rawRelay_ = false;  // relayed untouched to the original destination
     Clock::time_point firstBytesDeadline_{};

@@ -295,6 +295,19 @@ NF_STATUS nf_tcpPostReceive(ENDPOINT_ID id, const char* buf, int len) {
 }
 
 // Suspended: the client's further bytes are not read until the connection is resumed.
+NF_STATUS nf_getConnectionAccount(ENDPOINT_ID id, uint32_t* account) {
+    auto session = FindSession(id);
+    if (!session) {
+        return NF_STATUS_INVALID_ENDPOINT_ID;
+    }
+    const uint32_t known = session->Account();
+    if (known == kUnknownAccount) {
+        return NF_STATUS_FAIL;
+    }
+    *account = known;
+    return NF_STATUS_SUCCESS;
+}
+
 NF_STATUS nf_tcpSetConnectionState(ENDPOINT_ID id, int suspended) {
     auto session = FindSession(id);
     if (!session) {

@@ -126,10 +126,10 @@ bool IsNumber(const char* text) {
 
 }  // namespace
 
-uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& to) {
+SocketIdentity FindSocket(const sockaddr_storage& from, const sockaddr_storage& to) {
     int fd = DiagSocket();
     if (fd < 0) {
-        return 0;
+        return {};
     }
     struct {
         nlmsghdr header;
@@ -149,31 +149,33 @@ uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& t
     kernel.nl_family = AF_NETLINK;
     if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
                  sizeof kernel) < 0) {
-        return 0;
+        return {};
     }
     alignas(nlmsghdr) char reply[1024];
     ssize_t n = ::recv(fd, reply, sizeof reply, 0);
     if (n <= 0) {
-        return 0;
+        return {};
     }
     auto* header = reinterpret_cast<nlmsghdr*>(reply);
     for (int left = static_cast<int>(n); NLMSG_OK(header, left);
          header = NLMSG_NEXT(header, left)) {
         if (header->nlmsg_type == SOCK_DIAG_BY_FAMILY) {
             auto* diag = static_cast<inet_diag_msg*>(NLMSG_DATA(header));
-            return diag->idiag_inode;
+            return {diag->idiag_inode, diag->idiag_uid};
         }
         if (header->nlmsg_type == NLMSG_ERROR || header->nlmsg_type == NLMSG_DONE) {
             break;
         }
     }
-    return 0;
+    return {};
 }
 
 SocketOwner ProcessFinder::FindClientProcess(const sockaddr_storage& client,
                                              const sockaddr_storage& server) {
-    uint64_t inode = FindSocketInode(client, server);
-    return inode ? FindOwner(inode) : SocketOwner{};
+    const SocketIdentity socket = FindSocket(client, server);
+    SocketOwner owner = socket.inode ? FindOwner(socket.inode) : SocketOwner{};
+    owner.account = socket.account;
+    return owner;
 }
 
 void ProcessFinder::ConnectionEnded(const SocketOwner& owner) {

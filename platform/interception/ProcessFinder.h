@@ -11,14 +11,24 @@
 
 namespace gx::interception {
 
-// The socket inode of the local TCP socket whose own address is `from` and whose peer is `to`
-// (netlink sock_diag); 0 when there is none.
-uint64_t FindSocketInode(const sockaddr_storage& from, const sockaddr_storage& to);
+// The account of a socket that could not be found.
+inline constexpr uint32_t kUnknownAccount = UINT32_MAX;
 
-// Where a client socket was found: its process (thread group) and descriptor number.
+// The local TCP socket whose own address is `from` and whose peer is `to`, as the kernel
+// describes it (netlink sock_diag, which needs no privilege): its inode (0 when there is no
+// such socket) and the account (uid) that made it.
+struct SocketIdentity {
+    uint64_t inode = 0;
+    uint32_t account = kUnknownAccount;
+};
+SocketIdentity FindSocket(const sockaddr_storage& from, const sockaddr_storage& to);
+
+// Where a client socket was found: its process (thread group) and descriptor number, and the
+// account the socket belongs to (known from the kernel even when the process cannot be seen).
 struct SocketOwner {
     uint32_t pid = 0;
     int fd = -1;
+    uint32_t account = kUnknownAccount;
 };
 
 // Finds the process (thread group) holding a socket inode. This runs for every connection, so

@@ -19,6 +19,7 @@ struct State {
     std::vector<RecordedFilter> filters;
     std::vector<PostedObject> posted;
     std::map<uint32_t, std::string> processNames;
+    std::map<ENDPOINT_ID, uint32_t> accounts;
     std::set<PFObject*> liveObjects;
     int badFrees = 0;
     int pfcInitResult = 1;
@@ -90,6 +91,7 @@ void Reset() {
     s.filters.clear();
     s.posted.clear();
     s.processNames.clear();
+    s.accounts.clear();
     s.badFrees = 0;
     s.pfcInitResult = 1;
     s.nfInitResult = NF_STATUS_SUCCESS;
@@ -125,6 +127,11 @@ void SetReadHeaderThrows(bool throws) {
 void SetProcessName(uint32_t pid, const std::string& name) {
     std::lock_guard lock(TheState().mutex);
     TheState().processNames[pid] = name;
+}
+
+void SetConnectionAccount(ENDPOINT_ID id, uint32_t account) {
+    std::lock_guard lock(TheState().mutex);
+    TheState().accounts[id] = account;
 }
 
 std::vector<std::string> Calls() {
@@ -231,6 +238,17 @@ NF_STATUS nf_addRule(PNF_RULE rule, int toHead) {
     auto& s = TheState();
     std::lock_guard lock(s.mutex);
     s.rules.push_back({*rule, toHead});
+    return NF_STATUS_SUCCESS;
+}
+
+NF_STATUS nf_getConnectionAccount(ENDPOINT_ID id, uint32_t* account) {
+    Record("nf_getConnectionAccount");
+    auto& s = TheState();
+    std::lock_guard lock(s.mutex);
+    auto found = s.accounts.find(id);
+    if (found == s.accounts.end())
+        return NF_STATUS_FAIL;
+    *account = found->second;
     return NF_STATUS_SUCCESS;
 }
 

@@ -45,6 +45,8 @@ void SetReadHeaderFails(bool fails);
 void SetReadHeaderThrows(bool throws);
 // The name that nf_getProcessNameA reports for a process; unknown processes make it fail.
 void SetProcessName(uint32_t pid, const std::string& name);
+// The account nf_getConnectionAccount gives for a connection (none: unknown).
+void SetConnectionAccount(ENDPOINT_ID id, uint32_t account);
 
 // The C functions called, by name, in call order ("nf_init", "pfc_free", ...). Object, stream
 // and header functions are not listed.

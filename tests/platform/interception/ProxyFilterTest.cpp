@@ -7,6 +7,7 @@
 
 #include "platform/interception/ProxyTestSupport.h"
 #include "platform/interception/TestOrigin.h"
+#include "support/RunCommand.h"
 
 namespace gx::test {
 namespace {
@@ -36,6 +37,26 @@ TEST_F(ProxyFilterTest, CurlThroughAPassEverythingProgramGetsTheOriginPage) {
     EXPECT_NE(static_cast<pid_t>(info.processId), ::getpid());
     ASSERT_EQ(Program().connectedNames.size(), 1u);
     EXPECT_TRUE(Program().connectedNames[0].ends_with("/curl")) << Program().connectedNames[0];
+    ASSERT_EQ(Program().connectedAccounts.size(), 1u);
+    EXPECT_EQ(Program().connectedAccounts[0], ::geteuid());
+}
+
+// The account that owns each connection is the kernel's answer about the client's socket, so it
+// is known for another account's program too.
+TEST_F(ProxyFilterTest, EachConnectionNamesTheAccountOfItsProgram) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs root and setpriv to run curl as another account";
+    }
+    ASSERT_TRUE(StartLibrary());
+    constexpr uint32_t kOther = 4703;
+    const gx::testing::CommandRun result = gx::testing::RunCommand(
+        "setpriv --reuid " + std::to_string(kOther) + " --regid " + std::to_string(kOther) +
+        " --clear-groups curl --silent -x 127.0.0.1:" + std::to_string(ProxyPort()) + " " +
+        origin_.Url("/"));
+    EXPECT_EQ(result.output, "origin saw GET /");
+    std::lock_guard lock(Program().mutex);
+    ASSERT_EQ(Program().connectedAccounts.size(), 1u);
+    EXPECT_EQ(Program().connectedAccounts[0], kOther);
 }
 
 TEST_F(ProxyFilterTest, ProgramAnsweringEveryRequestKeepsTheOriginUntouched) {

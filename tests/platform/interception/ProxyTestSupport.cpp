@@ -24,10 +24,15 @@ void OnConnected(ENDPOINT_ID id, PNF_TCP_CONN_INFO info) {
     if (!nf_getProcessNameA(info->processId, name, sizeof name)) {
         name[0] = '\0';
     }
+    uint32_t account = UINT32_MAX;
+    if (nf_getConnectionAccount(id, &account) != NF_STATUS_SUCCESS) {
+        account = UINT32_MAX;
+    }
     {
         std::lock_guard lock(program.mutex);
         program.connected.push_back(*info);
         program.connectedNames.push_back(name);
+        program.connectedAccounts.push_back(account);
     }
     if (const auto onConnected = program.onConnected.Get()) {
         onConnected(id, info);
@@ -88,6 +93,7 @@ void TestProgram::Reset() {
     wholeBodies.clear();
     connected.clear();
     connectedNames.clear();
+    connectedAccounts.clear();
     closed = 0;
 }
 

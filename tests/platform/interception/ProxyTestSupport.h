@@ -60,6 +60,7 @@ struct TestProgram {
     std::vector<std::string> wholeBodies;  // stream 2 of each slot-8 request
     std::vector<NF_TCP_CONN_INFO> connected;
     std::vector<std::string> connectedNames;  // nf_getProcessNameA while the client runs
+    std::vector<uint32_t> connectedAccounts;  // nf_getConnectionAccount (max: not known)
     std::atomic<int> closed{0};
 
     void Reset();

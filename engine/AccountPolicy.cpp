@@ -1,0 +1,45 @@
+#include "engine/AccountPolicy.h"
+
+#include <mutex>
+
+#include "engine/ChildProtection.h"
+#include "engine/ConnectionPrograms.h"
+
+namespace gx {
+namespace {
+
+std::mutex policiesMutex;
+std::shared_ptr<const AccountPolicies> published;
+
+std::shared_ptr<const AccountPolicies> Published() {
+    std::lock_guard lock(policiesMutex);
+    return published;
+}
+
+}  // namespace
+
+void PublishAccountPolicies(AccountPolicies policies) {
+    auto table = std::make_shared<const AccountPolicies>(std::move(policies));
+    std::lock_guard lock(policiesMutex);
+    published = std::move(table);
+}
+
+void WithdrawAccountPolicies() {
+    std::lock_guard lock(policiesMutex);
+    published.reset();
+}
+
+AccountPolicy PolicyOfAccount(uint32_t account) {
+    const std::shared_ptr<const AccountPolicies> table = Published();
+    if (!table) {
+        return AccountPolicy{true, PornFilterOn.load(std::memory_order_relaxed)};
+    }
+    const auto found = table->find(account);
+    return found == table->end() ? AccountPolicy{} : found->second;
+}
+
+AccountPolicy PolicyOfConnection(ENDPOINT_ID id) {
+    return PolicyOfAccount(ProgramOfConnection(id).account);
+}
+
+}  // namespace gx
