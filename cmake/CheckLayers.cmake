@@ -1,8 +1,9 @@
 # The folders depend on each other one way only:
 #
-#   api, platform  <-  lists, store, http, host  <-  engine, update, report  <-  console
+#   api, platform  <-  lists, store, http, host  <-  engine, update, report  <-  console, service
 #
-# (engine, update and report are peers: none of the three includes another)
+# (engine, update and report are peers: none of the three includes another; so are the console
+# and the system service)
 #
 # and so do platform's own sub-folders, the lowest first:
 #
@@ -27,7 +28,8 @@ set(allowed_engine api platform lists)
 set(allowed_update platform lists store http host)
 set(allowed_report platform store http host)
 set(allowed_console api platform lists store http host engine update report)
-set(layers api platform lists store http host engine update report console)
+set(allowed_service api platform lists store engine)
+set(layers api platform lists store http host engine update report console service)
 
 # platform/<sub-folder>: the other sub-folders it may include. api is the interception
 # interface, which only the interception library implements.
