@@ -161,6 +161,10 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         {kLibDir + "/gx-reg", "-rwxr-xr-x", ""},
         {kLibDir + "/gx-publish", "-rwxr-xr-x", ""},
         {kLibDir + "/gx_restart", "-rwxr-xr-x", ""},
+        {kLibDir + "/gardalix-service", "-rwxr-xr-x", ""},
+        {"lib/systemd/system/gardalix.service", "-rw-r--r--", ""},
+        {"usr/lib/sysusers.d/gardalix.conf", "-rw-r--r--", ""},
+        {"usr/share/polkit-1/actions/fr.gardalix.manage.policy", "-rw-r--r--", ""},
         {kLibDir + "/gx_update.pub", "-rw-r--r--", ""},
         {kLibDir + "/gx_mu.dat", "-rw-r--r--", ""},
         {kLibDir + "/gx_pu.dat", "-rw-r--r--", ""},
@@ -211,7 +215,35 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         EXPECT_EQ(path.find("gx-screenshots"), std::string::npos);
         EXPECT_EQ(path.find(".key"), std::string::npos);
         EXPECT_NE(path, "usr/bin/gx_restart");
+        EXPECT_NE(path, "usr/bin/gardalix-service") << "the system starts it, not a user";
     }
+}
+
+// The service's unit as systemd reads it, on the unpacked package (where its program exists).
+TEST_F(PackageTest, TheServiceUnitVerifiesAndKeepsToOneCapability) {
+    if (RunCommand("command -v systemd-analyze").status != 0) {
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    }
+    const std::string unit = ReadFile(fs::path(root_) / "lib/systemd/system/gardalix.service");
+    for (const char* line :
+         {"User=gardalix", "AmbientCapabilities=CAP_NET_ADMIN",
+          "CapabilityBoundingSet=CAP_NET_ADMIN", "NoNewPrivileges=yes", "ProtectSystem=strict",
+          "ProtectHome=yes", "StateDirectory=gardalix", "RuntimeDirectory=gardalix",
+          "ExecStart=/usr/lib/gardalix/gardalix-service", "WantedBy=multi-user.target"}) {
+        EXPECT_NE(unit.find(std::string(line) + "\n"), std::string::npos) << line;
+    }
+    // Verified among this machine's units, its program the unpacked one.
+    TempFolder copy;
+    std::string here = unit;
+    const std::string program = "ExecStart=/usr/lib/gardalix/gardalix-service";
+    here.replace(here.find(program), program.size(),
+                 "ExecStart=" + root_ + "/usr/lib/gardalix/gardalix-service");
+    WriteFile(copy.Path() / "gardalix.service", here,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+    const CommandRun verify =
+        RunCommand("systemd-analyze verify --man=no " + Quoted(copy.File("gardalix.service")));
+    EXPECT_EQ(verify.status, 0) << verify.output;
 }
 
 // A PNG's width and height, from its header chunk.
@@ -268,7 +300,10 @@ TEST_F(PackageTest, LintianFindsNoErrorAndNoWarning) {
 }
 
 // The maintainer scripts as shipped, run with dpkg's DPKG_ROOT on a temporary root that holds a
-// stand-in gx-driver, and a stand-in setcap on the PATH; both write their command lines to a log.
+// stand-in gx-driver, and stand-ins on the PATH for setcap and the system's service commands
+// (systemd-sysusers, deb-systemd-helper, deb-systemd-invoke, systemctl); all write their command
+// lines to a log. With `systemdRunning`, the root has run/systemd/system, as a machine where
+// systemd runs.
 class MaintainerScriptTest : public PackageTest {
   protected:
     struct Run {
@@ -280,7 +315,8 @@ class MaintainerScriptTest : public PackageTest {
     // driverBody: the stand-in gx-driver after its logging line (empty: no gx-driver on the
     // root); driverConf: the content of etc/gardalix/driver.conf (empty: no file).
     Run RunScript(const std::string& name, const std::string& arguments,
-                  const std::string& driverBody, const std::string& driverConf) {
+                  const std::string& driverBody, const std::string& driverConf,
+                  bool systemdRunning = false) {
         TempFolder scratch;
         const fs::path root = scratch.Path() / "root";
         const std::string log = scratch.File("calls.log");
@@ -294,8 +330,16 @@ class MaintainerScriptTest : public PackageTest {
             WriteFile(root / "etc/gardalix/driver.conf", driverConf,
                       fs::perms::owner_read | fs::perms::owner_write);
         }
-        WriteFile(scratch.Path() / "bin/setcap",
-                  "#!/bin/sh\necho \"setcap $*\" >> " + Quoted(log) + "\n", fs::perms::owner_all);
+        for (const char* command : {"setcap", "systemd-sysusers", "deb-systemd-helper",
+                                    "deb-systemd-invoke", "systemctl"}) {
+            WriteFile(
+                scratch.Path() / "bin" / command,
+                std::string("#!/bin/sh\necho \"") + command + " $*\" >> " + Quoted(log) + "\n",
+                fs::perms::owner_all);
+        }
+        if (systemdRunning) {
+            fs::create_directories(root / "run/systemd/system");
+        }
         Run run;
         run.script = RunCommand("DPKG_ROOT=" + Quoted(root.string()) +
                                 " PATH=" + Quoted(scratch.File("bin")) + ":\"$PATH\" sh " +
@@ -313,7 +357,7 @@ class MaintainerScriptTest : public PackageTest {
 };
 
 TEST_F(MaintainerScriptTest, ScriptsAreExecutableAndParse) {
-    for (const char* name : {"prerm", "postinst"}) {
+    for (const char* name : {"prerm", "postinst", "postrm"}) {
         SCOPED_TRACE(name);
         const fs::path script = fs::path(control_) / name;
         ASSERT_TRUE(fs::is_regular_file(script));
@@ -369,7 +413,21 @@ TEST_F(MaintainerScriptTest, PrermUndoesTheTransparentModeAndTheTrustAndNeverSto
     }
 }
 
-TEST_F(MaintainerScriptTest, PostinstChangesNothingTheUserDidNotAskFor) {
+// What the service needs on every configuration: its user, its unit enabled.
+const std::vector<std::string> kServiceSetUp = {
+    "systemd-sysusers --root=ROOT gardalix.conf",
+    "deb-systemd-helper unmask gardalix.service",
+    "deb-systemd-helper --quiet was-enabled gardalix.service",
+    "deb-systemd-helper enable gardalix.service",
+};
+
+std::vector<std::string> ServiceSetUpThen(const std::vector<std::string>& more) {
+    std::vector<std::string> calls = kServiceSetUp;
+    calls.insert(calls.end(), more.begin(), more.end());
+    return calls;
+}
+
+TEST_F(MaintainerScriptTest, PostinstSetsUpTheServiceAndKeepsTheAdministratorsChoices) {
     const std::string installed =
         "transparent_port=3130\nfirewall_mark=0x4758\n"
         "program = /usr/lib/gardalix/gardalix\n";
@@ -384,23 +442,19 @@ TEST_F(MaintainerScriptTest, PostinstChangesNothingTheUserDidNotAskFor) {
         const char* line;  // the one line shown
     };
     const Case cases[] = {
-        {"first installation", "configure ''", "", {}, "« sudo gx-driver install »"},
-        {"upgrade in proxy mode", "configure 1.4.0", "", {}, "« sudo gx-driver install »"},
-        {"upgrade in transparent mode",
-         "configure 1.4.0",
-         installed,
-         {"setcap cap_net_admin+p ROOT/usr/lib/gardalix/gardalix"},
+        {"first installation: every account through the service", "configure ''", "",
+         ServiceSetUpThen({"gx-driver install --all-accounts --program "
+                           "/usr/lib/gardalix/gardalix-service"}),
+         "protège tous les comptes"},
+        {"upgrade in proxy mode", "configure 1.4.0", "", kServiceSetUp,
+         "« sudo gx-driver install »"},
+        {"upgrade in transparent mode", "configure 1.4.0", installed,
+         ServiceSetUpThen({"setcap cap_net_admin+p ROOT/usr/lib/gardalix/gardalix"}),
          "reste installé"},
-        {"upgrade, transparent mode of another program",
-         "configure 1.4.0",
-         otherProgram,
-         {},
-         "« sudo gx-driver install »"},
-        {"first installation over an old configuration",
-         "configure ''",
-         installed,
-         {},
-         "« sudo gx-driver install »"},
+        {"upgrade, transparent mode of another program", "configure 1.4.0", otherProgram,
+         kServiceSetUp, "« sudo gx-driver install »"},
+        {"first installation over an old configuration: kept", "configure ''", installed,
+         kServiceSetUp, "« sudo gx-driver install »"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -411,6 +465,72 @@ TEST_F(MaintainerScriptTest, PostinstChangesNothingTheUserDidNotAskFor) {
         ASSERT_EQ(lines.size(), 1u) << run.script.output;
         EXPECT_EQ(lines[0].rfind("Gardalix : ", 0), 0u) << lines[0];
         EXPECT_NE(lines[0].find(c.line), std::string::npos) << lines[0];
+    }
+}
+
+// Where systemd runs, the service starts on a first installation and restarts on an upgrade,
+// and stops before a removal.
+TEST_F(MaintainerScriptTest, WhereSystemdRunsTheServiceIsStartedAndStopped) {
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* arguments;
+        std::vector<std::string> calls;  // those of the service, in order
+    };
+    const Case cases[] = {
+        {"first installation", "postinst", "configure ''",
+         ServiceSetUpThen(
+             {"systemctl --system daemon-reload", "deb-systemd-invoke start gardalix.service"})},
+        {"upgrade", "postinst", "configure 1.4.0",
+         ServiceSetUpThen(
+             {"systemctl --system daemon-reload", "deb-systemd-invoke restart gardalix.service"})},
+        {"removal", "prerm", "remove", {"deb-systemd-invoke stop gardalix.service"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Run run = RunScript(c.script, c.arguments, "exit 0\n", "", true);
+        EXPECT_EQ(run.script.status, 0) << run.script.output;
+        std::vector<std::string> service;
+        for (const std::string& call : run.calls) {
+            if (call.rfind("gx-driver", 0) != 0) {
+                service.push_back(call);
+            }
+        }
+        EXPECT_EQ(service, c.calls);
+    }
+}
+
+// A purge forgets the unit and every account's settings and history; a removal keeps them and
+// masks the unit.
+TEST_F(MaintainerScriptTest, PostrmMasksOnRemovalAndPurgesTheServicesState) {
+    struct Case {
+        const char* arguments;
+        std::vector<std::string> calls;
+        bool stateLeft;
+    };
+    const Case cases[] = {
+        {"remove", {"deb-systemd-helper mask gardalix.service"}, true},
+        {"purge",
+         {"deb-systemd-helper purge gardalix.service",
+          "deb-systemd-helper unmask gardalix.service"},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        TempFolder scratch;
+        const fs::path root = scratch.Path() / "root";
+        WriteFile(root / "var/lib/gardalix/accounts/1001/history", "x\n",
+                  fs::perms::owner_read | fs::perms::owner_write);
+        const std::string log = scratch.File("calls.log");
+        WriteFile(scratch.Path() / "bin/deb-systemd-helper",
+                  "#!/bin/sh\necho \"deb-systemd-helper $*\" >> " + Quoted(log) + "\n",
+                  fs::perms::owner_all);
+        const CommandRun run = RunCommand(
+            "DPKG_ROOT=" + Quoted(root.string()) + " PATH=" + Quoted(scratch.File("bin")) +
+            ":\"$PATH\" sh " + Quoted(control_ + "/postrm") + " " + c.arguments);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(Lines(ReadFile(log)), c.calls);
+        EXPECT_EQ(fs::exists(root / "var/lib/gardalix"), c.stateLeft);
     }
 }
 
