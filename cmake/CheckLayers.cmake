@@ -1,9 +1,10 @@
 # The folders depend on each other one way only:
 #
-#   api, platform  <-  lists, store, http, host  <-  engine, update, report  <-  console, service
+#   api, platform  <-  lists, store, http, host  <-  engine, update, report  <-  service
+#                                                                            <-  console
 #
-# (engine, update and report are peers: none of the three includes another; so are the console
-# and the system service)
+# (engine, update and report are peers: none of the three includes another; the system service
+# sits on the engine, and the console, its window for each account, on everything)
 #
 # and so do platform's own sub-folders, the lowest first:
 #
@@ -27,9 +28,9 @@ set(allowed_host platform)
 set(allowed_engine api platform lists)
 set(allowed_update platform lists store http host)
 set(allowed_report platform store http host)
-set(allowed_console api platform lists store http host engine update report)
+set(allowed_console api platform lists store http host engine update report service)
 set(allowed_service api platform lists store engine)
-set(layers api platform lists store http host engine update report console service)
+set(layers api platform lists store http host engine update report service console)
 
 # platform/<sub-folder>: the other sub-folders it may include. api is the interception
 # interface, which only the interception library implements.

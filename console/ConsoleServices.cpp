@@ -1,5 +1,7 @@
 #include "console/ConsoleServices.h"
 
+#include "console/ServiceLink.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -94,6 +96,10 @@ ConsoleServices ProgramServices() {
     services.ReadHttpsTrust = [] { return ReadHttpsTrust(); };
     services.DriverToolPath = [] { return ProgramDir() + "gx-driver"; };
     services.PkexecPath = [] { return PkexecPath(); };
+    // Where the system service protects every account, this console is its window onto it.
+    if (ServiceAnswers()) {
+        return ServiceModeServices(std::move(services));
+    }
     return services;
 }
 

@@ -57,6 +57,9 @@ struct ConsoleServices {
     std::function<std::string()> ReadParentalCode;
     std::function<void(const std::string& hash)> WriteParentalCode;
     std::function<void()> RemoveParentalCode;
+    // Whether a code typed by the user is the parental code; when not set, the console checks
+    // it against ReadParentalCode's hash itself.
+    std::function<bool(const std::string& code)> CheckParentalCode;
 
     // HTTPS trust: its state, the tool that installs and removes it (ProgramDir + "gx-driver")
     // and pkexec, which runs the tool as administrator ("" when there is none).

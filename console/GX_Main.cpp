@@ -534,9 +534,11 @@ bool TFormGardalix::ParentalCodeAllows() {
         std::fflush(stderr);
         return false;
     }
-    AskParentalCodeDialog dialog(this, codeAttempts_, [&stored](const QString& code) {
+    AskParentalCodeDialog dialog(this, codeAttempts_, [this, &stored](const QString& code) {
         const QByteArray utf8 = code.toUtf8();
-        return ParentalCodeMatches(std::string_view(utf8.constData(), utf8.size()), stored);
+        const std::string typed(utf8.constData(), utf8.size());
+        return services_.CheckParentalCode ? services_.CheckParentalCode(typed)
+                                           : ParentalCodeMatches(typed, stored);
     });
     return dialog.exec() == QDialog::Accepted;
 }

@@ -77,11 +77,13 @@ ParsedRequest ParseRequest(std::string_view line) {
     }
     const std::string_view command = words[at];
     const size_t arguments = words.size() - at - 1;
-    if ((command == "STATE" || command == "HISTORY" || command == "REMOVE-CODE") &&
+    if ((command == "STATE" || command == "HISTORY" || command == "REMOVE-CODE" ||
+         command == "CHECK-CODE") &&
         arguments == 0) {
-        request.command = command == "STATE"     ? Command::State
-                          : command == "HISTORY" ? Command::History
-                                                 : Command::RemoveCode;
+        request.command = command == "STATE"        ? Command::State
+                          : command == "HISTORY"    ? Command::History
+                          : command == "CHECK-CODE" ? Command::CheckCode
+                                                    : Command::RemoveCode;
         return {request, {}};
     }
     if (command == "SET" && arguments == 2 && (words[at + 2] == "on" || words[at + 2] == "off")) {
@@ -95,8 +97,9 @@ ParsedRequest ParseRequest(std::string_view line) {
         request.on = words[at + 2] == "on";
         return {request, {}};
     }
-    if (command == "SET-CODE" && arguments == 1 && !words[at + 1].empty()) {
-        request.command = Command::SetCode;
+    if ((command == "SET-CODE" || command == "SET-CODE-HASH") && arguments == 1 &&
+        !words[at + 1].empty()) {
+        request.command = command == "SET-CODE" ? Command::SetCode : Command::SetCodeHash;
         request.newCode = std::string(words[at + 1]);
         return {request, {}};
     }
@@ -124,8 +127,14 @@ std::string FormatRequest(const Request& request) {
         case Command::SetCode:
             line += " SET-CODE " + request.newCode;
             break;
+        case Command::SetCodeHash:
+            line += " SET-CODE-HASH " + request.newCode;
+            break;
         case Command::RemoveCode:
             line += " REMOVE-CODE";
+            break;
+        case Command::CheckCode:
+            line += " CHECK-CODE";
             break;
     }
     if (request.code) {

@@ -11,7 +11,11 @@
 //   SET protection on|off          the account's switches
 //   SET child-protection on|off
 //   SET-CODE <code>                sets the parental code (4 to 12 characters, no space)
+//   SET-CODE-HASH <hash>           sets it from its stored form (the console hashes the code
+//                                  as it always has: "pbkdf2-sha256$...")
 //   REMOVE-CODE                    removes it
+//   CHECK-CODE                     says whether CODE is the account's code (wrong ones count
+//                                  towards the lockout as any other)
 //
 // FOR names another account (an administrator setting up a child's); without it the request is
 // about the caller's own account. The caller is never named by the request: the service knows
@@ -39,13 +43,22 @@ namespace gx::service {
 inline constexpr size_t kMaxRequestBytes = 512;
 inline constexpr std::string_view kVersionWord = "GX1";
 
-enum class Command { State, History, SetProtection, SetChildProtection, SetCode, RemoveCode };
+enum class Command {
+    State,
+    History,
+    SetProtection,
+    SetChildProtection,
+    SetCode,
+    SetCodeHash,
+    RemoveCode,
+    CheckCode,
+};
 
 struct Request {
     Command command = Command::State;
     std::optional<uint32_t> account;  // FOR: another account
     bool on = false;                  // SET ... on
-    std::string newCode;              // SET-CODE
+    std::string newCode;              // SET-CODE: the code; SET-CODE-HASH: its stored form
     std::optional<std::string> code;  // CODE: the account's parental code
 };
 

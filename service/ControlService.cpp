@@ -19,7 +19,9 @@ bool WeakensProtection(const Request& request) {
         case Command::SetChildProtection:
             return !request.on;
         case Command::SetCode:
+        case Command::SetCodeHash:
         case Command::RemoveCode:
+        case Command::CheckCode:
             return true;
         default:
             return false;
@@ -50,7 +52,8 @@ std::string ControlService::Handle(std::string_view line, const Caller& caller, 
     // Asked before the lock: polkit may wait for a password typed in the desktop's box.
     const bool administrator =
         (account != caller.account ||
-         (WeakensProtection(request) && !request.code && !store_.Read(account).codeHash.empty())) &&
+         (WeakensProtection(request) && request.command != Command::CheckCode && !request.code &&
+          !store_.Read(account).codeHash.empty())) &&
         isAdministrator_(caller);
     std::lock_guard lock(mutex_);
     if (account != caller.account && !administrator) {
@@ -85,7 +88,13 @@ std::string ControlService::History(uint32_t account) {
 
 std::string ControlService::CodeRefusal(const Request& request, uint32_t account,
                                         const AccountSettings& settings, bool administrator) {
-    if (administrator || settings.codeHash.empty() || !WeakensProtection(request)) {
+    if (request.command == Command::CheckCode && settings.codeHash.empty()) {
+        return ErrAnswer(Refusal::WrongCode,
+                         "Aucun code parental n'est dÃ©"
+                         "fini.");
+    }
+    if ((administrator && request.command != Command::CheckCode) || settings.codeHash.empty() ||
+        !WeakensProtection(request)) {
         return {};
     }
     Tries& tries = tries_[account];
@@ -134,9 +143,17 @@ std::string ControlService::Change(const Request& request, uint32_t account, boo
             settings.codeHash = HashParentalCode(request.newCode);
             break;
         }
+        case Command::SetCodeHash:
+            if (!request.newCode.starts_with("pbkdf2-sha256$") || request.newCode.size() > 200) {
+                return ErrAnswer(Refusal::BadRequest, "Forme de code parental inconnue.");
+            }
+            settings.codeHash = request.newCode;
+            break;
         case Command::RemoveCode:
             settings.codeHash.clear();
             break;
+        case Command::CheckCode:
+            return OkAnswer(State(account));  // the code was right
         default:
             break;
     }

@@ -117,6 +117,9 @@ TEST_F(ControlServiceTest, AChildsSwitchesThatProtectLessNeedTheCodeOrAnAdminist
         {"more protection needs no code", kChild, "GX1 SET child-protection on", 0},
         {"with the code", kChild, "GX1 SET child-protection off CODE 2468", 0},
         {"an administrator needs none", kRoot, "GX1 FOR 4802 SET child-protection on", 0},
+        {"the code checked, wrong", kChild, "GX1 CHECK-CODE CODE 1111", 403},
+        {"the code checked, right", kChild, "GX1 CHECK-CODE CODE 2468", 0},
+        {"a stored form that is no hash", kChild, "GX1 SET-CODE-HASH plain CODE 2468", 400},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
