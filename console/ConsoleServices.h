@@ -35,6 +35,9 @@ struct ConsoleServices {
 
     // Engine.
     std::function<bool()> StartDriver;
+    // True when the system service protects every account and this console is only its window
+    // (null: the console's own protection).
+    std::function<bool()> ProtectedByService;
     std::function<void()> StopDriver;
     std::function<void()> ClearExemptionTables;
     // Every block since the last call, oldest first.

@@ -11,6 +11,11 @@ inline constexpr char kHideHint[] = "Réduire en icône Gardalix";
 // Protection state.
 inline constexpr char kStatusDesign[] = "Gardalix est ACTIF et protège votre ordinateur.";
 inline constexpr char kStatusOn[] = "Gardalix est ACTIF et protège votre ordinateur";
+inline constexpr char kStatusOnService[] =
+    "Gardalix est ACTIF : le service protège tous les comptes de cet ordinateur";
+inline constexpr char kServiceToggleTip[] =
+    "La protection est assurée par le service de Gardalix pour tous les comptes : elle continue "
+    "quand cette fenêtre se ferme, et seul un administrateur peut l'arrêter.";
 inline constexpr char kStatusOff[] = "Gardalix est DESACTIVE et ne protège pas votre ordinateur";
 inline constexpr char kStatusStartFailed[] =
     "Gardalix Firewall est DESACTIVE et ne protège pas votre ordinateur";

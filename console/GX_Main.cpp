@@ -296,8 +296,13 @@ void TFormGardalix::SetGlyph(bool stop) {
 
 void TFormGardalix::ShowStateOn() {
     SetGlyph(true);
-    SetTexts(text::kStatusOn, text::kButtonOff, text::kTrayOff);
+    SetTexts(StatusOnText(), text::kButtonOff, text::kTrayOff);
     SetLabelColour(Qt::black);
+}
+
+const char* TFormGardalix::StatusOnText() const {
+    return services_.ProtectedByService && services_.ProtectedByService() ? text::kStatusOnService
+                                                                          : text::kStatusOn;
 }
 
 void TFormGardalix::ShowStateOff() {
@@ -311,7 +316,13 @@ void TFormGardalix::StartProtection() {
     protectionActive_ = false;
     if (services_.StartDriver()) {
         protectionActive_ = true;
-        SetTexts(text::kStatusOn, text::kButtonOff, text::kTrayOff);
+        SetTexts(StatusOnText(), text::kButtonOff, text::kTrayOff);
+        if (services_.ProtectedByService && services_.ProtectedByService()) {
+            // The service's protection goes on whatever this window does: no switch to offer.
+            buttonActiveDesactive->setEnabled(false);
+            Dsactiverlefirewall1->setEnabled(false);
+            buttonActiveDesactive->setToolTip(Tr(text::kServiceToggleTip));
+        }
         return;
     }
     SetTexts(text::kStatusStartFailed, text::kButtonOn, text::kTrayOn);

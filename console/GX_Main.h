@@ -140,6 +140,7 @@ class TFormGardalix : public QWidget {
     void StartProtection();
     void ToggleProtection(Toggle source);
     void ShowStateOn();
+    const char* StatusOnText() const;
     void ShowStateOff();
     void SetTexts(const char* label, const char* button, const char* trayItem);
     void SetLabelColour(const QColor& colour);

@@ -14,7 +14,6 @@ using service::Answer;
 using service::Command;
 using service::Request;
 
-constexpr const char* kDefaultControl = "/run/gardalix/control";
 constexpr const char* kUnreachable =
     "Le service de protection de Gardalix ne r\xC3\xA9pond pas : le changement n'a pas "
     "\xC3\xA9t\xC3\xA9 "
@@ -54,13 +53,6 @@ Request Make(Command command, bool on = false, std::string newCode = {}) {
 
 }  // namespace
 
-std::string ServiceControlPath() {
-    if (const char* configured = std::getenv("GARDALIX_CONTROL"); configured && configured[0]) {
-        return configured;
-    }
-    return kDefaultControl;
-}
-
 bool ServiceAnswers(const std::string& path) {
     const std::optional<Answer> answer = service::AskService(path, Make(Command::State));
     return answer && answer->ok;
@@ -70,6 +62,7 @@ ConsoleServices ServiceModeServices(ConsoleServices services, const std::string&
     auto typed = std::make_shared<TypedCode>();
     // The service protects; the console neither starts nor stops anything.
     services.StartDriver = [] { return true; };
+    services.ProtectedByService = [] { return true; };
     services.StopDriver = [] {};
     services.TakeBlockEvents = [] { return std::vector<BlockEvent>{}; };
     services.AddBlockLogEntry = [](const std::string&, const std::string&, const std::string&) {};

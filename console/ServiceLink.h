@@ -9,17 +9,15 @@
 #include <string>
 
 #include "console/ConsoleServices.h"
+#include "service/ControlSocket.h"
 
 namespace gx {
 
-// Where the service listens: $GARDALIX_CONTROL when set (tests), else /run/gardalix/control.
-std::string ServiceControlPath();
-
 // Whether the service runs and answers this account.
-bool ServiceAnswers(const std::string& path = ServiceControlPath());
+bool ServiceAnswers(const std::string& path = service::ControlPath());
 
 // The table of the per-user program with what the service now does in its place.
 ConsoleServices ServiceModeServices(ConsoleServices perUser,
-                                    const std::string& path = ServiceControlPath());
+                                    const std::string& path = service::ControlPath());
 
 }  // namespace gx

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace gx::service {
@@ -141,6 +142,13 @@ void ControlSocket::Serve(int fd) {
         }
         waiting.append(buffer, static_cast<size_t>(n));
     }
+}
+
+std::string ControlPath() {
+    if (const char* configured = std::getenv("GARDALIX_CONTROL"); configured && configured[0]) {
+        return configured;
+    }
+    return "/run/gardalix/control";
 }
 
 std::optional<Answer> AskServiceLine(const std::string& path, const std::string& line) {

@@ -46,6 +46,9 @@ class ControlSocket {
     std::atomic<bool> stopping_{false};
 };
 
+// Where the service listens: $GARDALIX_CONTROL when set (tests), else /run/gardalix/control.
+std::string ControlPath();
+
 // A client of the channel (the console, tools, tests): sends one request, reads its answer.
 // Nothing when the service cannot be reached or its answer cannot be read.
 std::optional<Answer> AskService(const std::string& path, const Request& request);

@@ -34,7 +34,6 @@ using namespace gx;
 using namespace gx::service;
 
 constexpr const char* kDefaultState = "/var/lib/gardalix";
-constexpr const char* kDefaultControl = "/run/gardalix/control";
 
 // The engine's hook, on a worker thread: wakes the writer of the histories.
 std::mutex blocksMutex;
@@ -55,7 +54,7 @@ int Fail(const std::string& problem) {
 
 int main(int argc, char** argv) {
     std::string state = kDefaultState;
-    std::string control = kDefaultControl;
+    std::string control = ControlPath();
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if ((option == "--state" || option == "--control") && i + 1 < argc) {

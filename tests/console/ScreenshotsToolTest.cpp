@@ -22,11 +22,14 @@ TEST(ScreenshotsToolTest, DrawsEveryPageAndTheAboutBoxAtTheirSizes) {
         const char* name;
         QSize size;
     };
-    const Shot shots[] = {
-        {"console-filtrage.png", {594, 535}},   {"console-enfants.png", {594, 535}},
-        {"console-historique.png", {594, 535}}, {"console-aide.png", {594, 535}},
-        {"console-desactive.png", {594, 535}},  {"console-apropos.png", {518, 348}},
-        {"console-code-parental.png", {}}};  // a dialog of its layout's size
+    const Shot shots[] = {{"console-filtrage.png", {594, 535}},
+                          {"console-enfants.png", {594, 535}},
+                          {"console-historique.png", {594, 535}},
+                          {"console-aide.png", {594, 535}},
+                          {"console-desactive.png", {594, 535}},
+                          {"console-apropos.png", {518, 348}},
+                          {"console-code-parental.png", {}},
+                          {"console-service.png", {594, 535}}};  // a dialog of its layout's size
     for (const Shot& shot : shots) {
         SCOPED_TRACE(shot.name);
         const QImage image(folder.filePath(QStringLiteral("shots/") + QLatin1String(shot.name)));

@@ -182,7 +182,7 @@ TEST_F(PackageTest, HoldsTheProgramDirectoryTheLinksTheMenuAndTheDocumentation) 
         {"usr/share/doc/gardalix/changelog.gz", "-rw-r--r--", ""},
     };
     for (const char* command :
-         {"gardalix", "gx-driver", "gx-get", "gx-lists", "gx-reg", "gx-publish"}) {
+         {"gardalix", "gx-driver", "gx-get", "gx-lists", "gx-reg", "gx-publish", "gx-control"}) {
         cases.push_back({std::string("usr/share/man/man1/") + command + ".1.gz", "-rw-r--r--", ""});
     }
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {

@@ -93,7 +93,18 @@ class ServiceEndToEndTest : public ::testing::Test {
 TEST_F(ServiceEndToEndTest, EachAccountIsJudgedByItsOwnSettingsAndSeesItsOwnHistory) {
     StartService();
     ASSERT_TRUE(Ask(0, "GX1 STATE")) << "the service did not answer";
-    ASSERT_TRUE(Ask(0, "GX1 FOR 4812 SET child-protection on")->ok);
+    // The administrator sets up the child's account with the terminal's tool.
+    const gx::testing::CommandRun setUp = gx::testing::RunCommand(
+        "GARDALIX_CONTROL=" + Control() +
+        " " GX_PROGRAM_DIR "/gx-control --account 4812 set child-protection on");
+    EXPECT_EQ(setUp.status, 0) << setUp.output;
+    EXPECT_NE(setUp.output.find("child-protection=on"), std::string::npos) << setUp.output;
+    // The child may not change the parent's, nor read it.
+    const gx::testing::CommandRun refused = gx::testing::RunCommand(
+        "GARDALIX_CONTROL=" + Control() + " setpriv --reuid 4812 --regid 4812 --clear-groups " +
+        GX_PROGRAM_DIR "/gx-control --account 4811 history");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("administrateur"), std::string::npos) << refused.output;
 
     const std::string adult = origin_.Url("/porn/a");
     EXPECT_EQ(FetchAs(kParent, adult), "origin saw GET /porn/a");

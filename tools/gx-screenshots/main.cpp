@@ -139,5 +139,20 @@ int main(int argc, char** argv) {
     ask.show();
     Spin(100);
     allSaved = Save(&ask, folder, QStringLiteral("console-code-parental.png")) && allSaved;
+    ask.hide();
+
+    // The console of an account that the system service protects: its window onto the service.
+    codeSet = true;
+    gx::ConsoleServices servicedTable = SampleServices();
+    servicedTable.ProtectedByService = [] { return true; };
+    gx::TFormGardalix serviced(servicedTable);
+    if (!serviced.FormCreate()) {
+        return 1;
+    }
+    serviced.CoolTray2DblClick();
+    Spin(1500);
+    serviced.Pages()->SetCurrentIndex(0);
+    Spin(100);
+    allSaved = Save(&serviced, folder, QStringLiteral("console-service.png")) && allSaved;
     return allSaved ? 0 : 1;
 }
