@@ -16,6 +16,15 @@ std::shared_ptr<const AccountPolicies> Published() {
     return published;
 }
 
+AccountPolicy PerUserPolicy() {
+    return AccountPolicy{true, PornFilterOn.load(std::memory_order_relaxed)};
+}
+
+AccountPolicy Lookup(const AccountPolicies& table, uint32_t account) {
+    const auto found = table.find(account);
+    return found == table.end() ? AccountPolicy{} : found->second;
+}
+
 }  // namespace
 
 void PublishAccountPolicies(AccountPolicies policies) {
@@ -31,15 +40,13 @@ void WithdrawAccountPolicies() {
 
 AccountPolicy PolicyOfAccount(uint32_t account) {
     const std::shared_ptr<const AccountPolicies> table = Published();
-    if (!table) {
-        return AccountPolicy{true, PornFilterOn.load(std::memory_order_relaxed)};
-    }
-    const auto found = table->find(account);
-    return found == table->end() ? AccountPolicy{} : found->second;
+    return table ? Lookup(*table, account) : PerUserPolicy();
 }
 
+// The connection's account is looked up only where accounts have policies of their own.
 AccountPolicy PolicyOfConnection(ENDPOINT_ID id) {
-    return PolicyOfAccount(ProgramOfConnection(id).account);
+    const std::shared_ptr<const AccountPolicies> table = Published();
+    return table ? Lookup(*table, AccountOfConnection(id)) : PerUserPolicy();
 }
 
 }  // namespace gx

@@ -39,6 +39,13 @@ ConnectionProgram ProgramOfConnection(ENDPOINT_ID id) {
     return found == programs.end() ? ConnectionProgram{} : found->second;
 }
 
+uint32_t AccountOfConnection(ENDPOINT_ID id) {
+    std::lock_guard lock(programsMutex);
+    auto& programs = Programs();
+    auto found = programs.find(id);
+    return found == programs.end() ? kUnknownAccount : found->second.account;
+}
+
 size_t ConnectionProgramCount() {
     std::lock_guard lock(programsMutex);
     return Programs().size();

@@ -31,6 +31,9 @@ void RememberConnectionProgram(ENDPOINT_ID id, uint32_t processId, std::string_v
 void ForgetConnectionProgram(ENDPOINT_ID id);
 // Empty for a connection that is not remembered.
 ConnectionProgram ProgramOfConnection(ENDPOINT_ID id);
+// The account alone (kUnknownAccount for a connection that is not remembered): judging reads it
+// for every request, without copying the program's path.
+uint32_t AccountOfConnection(ENDPOINT_ID id);
 // Connections remembered now.
 size_t ConnectionProgramCount();
 // When the engine stops: no connection of the old run lives on.

@@ -9,7 +9,7 @@ const std::vector<Target>& Targets() {
         {"list_sources", FuzzListSources},   {"address", FuzzAddress},
         {"http_response", FuzzHttpResponse}, {"update_description", FuzzUpdateDescription},
         {"build_file", FuzzBuildFile},       {"list_bundle", FuzzListBundle},
-        {"http2_frames", FuzzHttp2Frames},
+        {"http2_frames", FuzzHttp2Frames},   {"control_request", FuzzControlRequest},
     };
     return targets;
 }

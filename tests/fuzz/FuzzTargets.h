@@ -38,6 +38,9 @@ int FuzzListBundle(const uint8_t* data, size_t size);
 // HTTP/2 frames from a hostile peer: to the codec as a server (an inspected client's bytes) and
 // as a client (a server's answer).
 int FuzzHttp2Frames(const uint8_t* data, size_t size);
+// The system service's control channel: request lines (what is read must be written again the
+// same) and answers as a client reads them.
+int FuzzControlRequest(const uint8_t* data, size_t size);
 
 struct Target {
     const char* name;  // its corpus folder under tests/fuzz/corpus/

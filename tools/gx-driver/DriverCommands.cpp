@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "platform/driver/DriverConfig.h"
+#include "service/ControlSocket.h"
 #include "tools/gx-driver/FileCapability.h"
 #include "tools/gx-driver/Nft.h"
 #include "tools/gx-driver/NftRuleset.h"
@@ -203,6 +204,13 @@ int ShowDriverStatus(const DriverOptions& options) {
                   : nothing ? "non installé"
                             : "installé en partie (relancez gx-driver "
                               "install, ou gx-driver uninstall)")
+              << "\n";
+    // Which protection runs: the system service for every account, or each account's own.
+    const bool service =
+        gx::service::AskService(gx::service::ControlPath(), gx::service::Request{}).has_value();
+    std::cout << "Protection en service : "
+              << (service ? "le service système, pour tous les comptes"
+                          : "le Gardalix de chaque compte (le service ne répond pas)")
               << "\n";
     return installed ? kDriverOk : kDriverFailed;
 }
