@@ -54,6 +54,10 @@ ParsedRequest ParseRequest(std::string_view line) {
     if (!Printable(line)) {
         return Refused("demande illisible (caract\xC3\xA8re de contr\xC3\xB4le)");
     }
+    // Words are separated by one space each: an empty word would change what the others mean.
+    if (line.find("  ") != std::string_view::npos || line.starts_with(' ') || line.ends_with(' ')) {
+        return Refused("espaces en trop dans la demande");
+    }
     std::vector<std::string_view> words = Words(line);
     if (words.empty() || words[0] != kVersionWord) {
         return Refused("version du protocole inconnue (GX1 attendu)");

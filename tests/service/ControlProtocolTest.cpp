@@ -45,6 +45,8 @@ TEST(ControlProtocol, RequestLinesAndWhatTheyAsk) {
         {"a zero byte", std::string("GX1 STATE\0", 10), false, ""},
         {"too long", "GX1 SET-CODE " + std::string(kMaxRequestBytes, 'x'), false, ""},
         {"CODE without a code", "GX1 SET protection off CODE", false, ""},
+        {"CODE and an empty word", "GX1 SET protection off CODE  ", false, ""},
+        {"a space at the end", "GX1 STATE ", false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
