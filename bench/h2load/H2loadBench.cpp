@@ -26,11 +26,10 @@
 #include "bench/proxy/BenchProxy.h"
 #include "bench/proxy/NginxOrigin.h"
 #include "bench/proxy/PassEverything.h"
+#include "bench/proxy/TestHttpsSite.h"
 #include "platform/interception/Interception.h"
-#include "platform/tls/CertificateBuilder.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/RunCommand.h"
-#include "tests/support/TestCertificates.h"
 
 namespace gx::bench {
 namespace {
@@ -160,18 +159,7 @@ int main() {
     std::filesystem::create_directories(folder);
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
 
-    const gx::testing::TestPair authority = gx::testing::MakeAuthority("h2load authority");
-    const gx::testing::TestPair server = gx::testing::MakeLocalhost(authority);
-    const std::string authorityPem = (folder / "authority.pem").string();
-    std::ofstream(authorityPem) << tls::CertificatePem(authority.certificate.get());
-    std::ofstream(folder / "server.pem") << tls::CertificatePem(server.certificate.get());
-    std::ofstream(folder / "server.key") << tls::PrivateKeyPem(server.key.get());
-    ::setenv("SSL_CERT_FILE", authorityPem.c_str(), 1);  // the proxy verifies nginx with it
-
-    NginxSite site;
-    site.certificatePath = (folder / "server.pem").string();
-    site.keyPath = (folder / "server.key").string();
-    NginxOrigin nginx(site);
+    NginxOrigin nginx(MakeTestHttpsSite(folder, "h2load authority").site);
     if (!nginx.Running()) {
         std::printf("h2load: skipped, %s\n", nginx.Problem().c_str());
         return 0;

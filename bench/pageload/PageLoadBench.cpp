@@ -35,11 +35,10 @@
 #include "bench/proxy/BenchProxy.h"
 #include "bench/proxy/NginxOrigin.h"
 #include "bench/proxy/PassEverything.h"
+#include "bench/proxy/TestHttpsSite.h"
 #include "platform/interception/Interception.h"
-#include "platform/tls/CertificateBuilder.h"
 #include "tests/support/HeadlessBrowser.h"
 #include "tests/support/Loopback.h"
-#include "tests/support/TestCertificates.h"
 
 namespace gx::bench {
 namespace {
@@ -246,17 +245,9 @@ int main() {
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
 
     // nginx's authority and certificate for localhost.
-    const gx::testing::TestPair authority = gx::testing::MakeAuthority("Page-load authority");
-    const gx::testing::TestPair server = gx::testing::MakeLocalhost(authority);
-    const std::string authorityPem = (folder / "authority.pem").string();
-    std::ofstream(authorityPem) << tls::CertificatePem(authority.certificate.get());
-    std::ofstream(folder / "server.pem") << tls::CertificatePem(server.certificate.get());
-    std::ofstream(folder / "server.key") << tls::PrivateKeyPem(server.key.get());
-    ::setenv("SSL_CERT_FILE", authorityPem.c_str(), 1);  // the proxy verifies nginx with it
-
-    NginxSite site;
-    site.certificatePath = (folder / "server.pem").string();
-    site.keyPath = (folder / "server.key").string();
+    TestHttpsSite https = MakeTestHttpsSite(folder, "Page-load authority");
+    const std::string authorityPem = https.authorityPem;
+    NginxSite& site = https.site;
     site.files.emplace_back("page.html", Page());
     for (int i = 0; i < kImages; ++i) {
         site.files.emplace_back("img/" + std::to_string(i) + ".svg", Image(i));
