@@ -109,12 +109,13 @@ bool Report(const Scenario& scenario, bool originInProcess) {
                     perRequest <= 10.0 ? "ok" : "BELOW TARGET",
                     originInProcess ? " (includes the built-in origin)" : "");
     }
-    long errors = scenario.directAtStart.errors + scenario.directAtEnd.errors;
-    if (scenario.proxied.errors > 0 || errors > 0) {
-        std::printf("    errors: direct %ld, proxy %ld\n", errors, scenario.proxied.errors);
-    }
+    // Every run's errors, by kind; errors through the proxy fail the line.
+    std::printf("    errors: direct at start (%s), at end (%s), proxy (%s)%s\n",
+                scenario.directAtStart.errorKinds.c_str(), scenario.directAtEnd.errorKinds.c_str(),
+                scenario.proxied.errorKinds.c_str(),
+                scenario.proxied.errors > 0 ? " ERRORS THROUGH THE PROXY" : "");
     std::fflush(stdout);
-    return true;
+    return scenario.proxied.errors == 0;
 }
 
 std::vector<Scenario> Scenarios(int seconds) {

@@ -22,9 +22,9 @@ std::string LuaScript(const WrkLoad& load, uint16_t originPort, uint16_t proxyPo
     }
     lua << "done = function(summary, latency, requests)\n"
         << "  local e = summary.errors\n"
-        << "  io.write(string.format(\"GXRESULT %d %d %d %d %d %d\\n\", summary.requests,\n"
-        << "    summary.duration, summary.bytes, latency:percentile(99), latency.mean,\n"
-        << "    e.connect + e.read + e.write + e.timeout + e.status))\n"
+        << "  io.write(string.format(\"GXRESULT %d %d %d %d %d %d %d %d %d %d\\n\",\n"
+        << "    summary.requests, summary.duration, summary.bytes, latency:percentile(99),\n"
+        << "    latency.mean, e.connect, e.read, e.write, e.timeout, e.status))\n"
         << "end\n";
     return lua.str();
 }
@@ -63,9 +63,10 @@ WrkFigures RunWrk(const WrkLoad& load, uint16_t originPort, uint16_t proxyPort) 
         return figures;
     }
     double requests = 0, durationUs = 0, bytes = 0, p99Us = 0, meanUs = 0;
-    long errors = 0;
-    if (std::sscanf(output.c_str() + at, "GXRESULT %lf %lf %lf %lf %lf %ld", &requests, &durationUs,
-                    &bytes, &p99Us, &meanUs, &errors) != 6 ||
+    long connect = 0, read = 0, write = 0, timeout = 0, status = 0;
+    if (std::sscanf(output.c_str() + at, "GXRESULT %lf %lf %lf %lf %lf %ld %ld %ld %ld %ld",
+                    &requests, &durationUs, &bytes, &p99Us, &meanUs, &connect, &read, &write,
+                    &timeout, &status) != 10 ||
         durationUs <= 0) {
         figures.error = "unreadable wrk result: " + output.substr(at);
         return figures;
@@ -76,7 +77,10 @@ WrkFigures RunWrk(const WrkLoad& load, uint16_t originPort, uint16_t proxyPort) 
     figures.mibPerSecond = bytes / (1024.0 * 1024.0) / (durationUs / 1e6);
     figures.p99Ms = p99Us / 1000.0;
     figures.meanMs = meanUs / 1000.0;
-    figures.errors = errors;
+    figures.errors = connect + read + write + timeout + status;
+    figures.errorKinds = "connect " + std::to_string(connect) + ", read " + std::to_string(read) +
+                         ", write " + std::to_string(write) + ", timeout " +
+                         std::to_string(timeout) + ", status " + std::to_string(status);
     return figures;
 }
 

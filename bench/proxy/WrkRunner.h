@@ -24,6 +24,8 @@ struct WrkFigures {
     double p99Ms = 0;
     double meanMs = 0;
     long errors = 0;  // socket errors and non-2xx answers
+    // By kind, as wrk counts them: "connect 0, read 2, write 0, timeout 0, status 0".
+    std::string errorKinds;
 };
 
 // proxyPort 0 = straight to the origin.

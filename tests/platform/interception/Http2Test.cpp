@@ -521,7 +521,9 @@ TEST_F(Http2BoundsTest, FloodsOfFramesEndTheConnectionAndCostLittle) {
         const long before = ResidentKiB();
         const size_t sent = client->WriteRaw(c.bytes);
         EXPECT_LT(sent, c.bytes.size()) << "the proxy took the whole flood";
-        EXPECT_LT(ResidentKiB() - before, 32 * 1024) << "KiB";
+        if (kResidentMemoryMeaningful) {
+            EXPECT_LT(ResidentKiB() - before, 32 * 1024) << "KiB";
+        }
         auto other = Client();
         ASSERT_TRUE(other->Connected());
         const int32_t stream = other->Get("/fine");
