@@ -1,5 +1,6 @@
 #include "engine/AccountPolicy.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "engine/ChildProtection.h"
@@ -10,8 +11,14 @@ namespace {
 
 std::mutex policiesMutex;
 std::shared_ptr<const AccountPolicies> published;
+// Whether a table is published: per-user mode reads only this on its way to the program's own
+// switch, as cheaply as it read that switch alone.
+std::atomic<bool> anyPublished{false};
 
 std::shared_ptr<const AccountPolicies> Published() {
+    if (!anyPublished.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
     std::lock_guard lock(policiesMutex);
     return published;
 }
@@ -31,10 +38,12 @@ void PublishAccountPolicies(AccountPolicies policies) {
     auto table = std::make_shared<const AccountPolicies>(std::move(policies));
     std::lock_guard lock(policiesMutex);
     published = std::move(table);
+    anyPublished.store(true, std::memory_order_release);
 }
 
 void WithdrawAccountPolicies() {
     std::lock_guard lock(policiesMutex);
+    anyPublished.store(false, std::memory_order_release);
     published.reset();
 }
 
