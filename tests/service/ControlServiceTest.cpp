@@ -15,6 +15,7 @@
 #include "engine/AccountPolicy.h"
 #include "service/ControlSocket.h"
 #include "support/TempFolder.h"
+#include "tests/service/AskAsAccount.h"
 
 namespace gx::service {
 namespace {
@@ -41,19 +42,8 @@ class ControlServiceTest : public ::testing::Test {
     }
     std::string Path() const { return folder_.File("control"); }
 
-    // One request line on a connection of the account's own; nothing when no answer came.
     std::optional<Answer> AskAs(uint32_t account, const std::string& line) {
-        std::optional<Answer> answer;
-        std::thread asker([&] {
-            // This thread alone takes the account's identity: the kernel keeps credentials per
-            // thread, and the thread ends with the request.
-            if (account != 0 && ::syscall(SYS_setresuid, -1, account, -1) != 0) {
-                return;
-            }
-            answer = AskServiceLine(Path(), line + "\n");
-        });
-        asker.join();
-        return answer;
+        return AskAsAccount(account, Path(), line);
     }
     // The answer's code: 0 for OK, -2 for no answer.
     int CodeOf(uint32_t account, const std::string& line) {

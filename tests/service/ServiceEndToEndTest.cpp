@@ -17,6 +17,7 @@
 #include "support/Loopback.h"
 #include "support/RunCommand.h"
 #include "support/TempFolder.h"
+#include "tests/service/AskAsAccount.h"
 
 namespace gx::service {
 namespace {
@@ -62,14 +63,7 @@ class ServiceEndToEndTest : public ::testing::Test {
 
     // A request on a connection of the account's own.
     std::optional<Answer> Ask(uint32_t account, const std::string& line) {
-        std::optional<Answer> answer;
-        std::thread asker([&] {
-            if (account == 0 || ::syscall(SYS_setresuid, -1, account, -1) == 0) {
-                answer = AskServiceLine(Control(), line + "\n");
-            }
-        });
-        asker.join();
-        return answer;
+        return AskAsAccount(account, Control(), line);
     }
     // curl as the account, through the service's proxy: what came back.
     std::string FetchAs(uint32_t account, const std::string& url) {
